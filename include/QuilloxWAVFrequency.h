@@ -1,0 +1,81 @@
+/*
+ * QuilloxWAVFrequency: write a pure sine tone to a WAV file.
+ *
+ * Usage:
+ *
+ *     #include <QuilloxWAVFrequency.h>
+ *
+ *     // A 5 second, 1 kHz tone at full scale.
+ *     int32_t r = WAVHZCreate(u"tone.wav", 1000, 10, 5);   // r == 999
+ *
+ * WAVHZCreate(path, frequencyHz, level, seconds)
+ *
+ *   Writes `seconds` whole seconds of a sine tone of `frequencyHz` hertz
+ *   (negative frequencies give the mirrored wave) to the file `path`,
+ *   creating it or replacing everything it held. The file is a RIFF WAVE
+ *   file: PCM, 1 channel, 44,100 samples per second, signed 16-bit
+ *   little-endian samples, 44 + seconds * 88,200 bytes long. The whole file
+ *   is assembled in memory (88,200 bytes per second of tone) before it is
+ *   written.
+ *
+ *   `level` sets the amplitude as level / 10 in whole numbers: 0..9 give
+ *   silence (every sample -1, the midline of the 16-bit mapping), 10..19
+ *   full scale, 20..29 twice full scale (the samples wrap around, they do
+ *   not clip), negative levels invert the wave.
+ *
+ *   Returns 999. It never returns anything else: when it cannot do its
+ *   work it ends the calling process at once (no atexit handlers, no stdio
+ *   flush) with exit status
+ *     1  the tone does not fit in memory, or `seconds` > 48,695 (the file
+ *        sizes would not fit the 32-bit RIFF length fields);
+ *     2  the file cannot be written: it cannot be opened, a write, flush or
+ *        close fails (a partial regular file is removed), `path` is null,
+ *        or its name cannot be represented exactly or is longer than
+ *        199 bytes once converted.
+ *   In every case but a failed write, an existing file of that name is
+ *   left untouched.
+ *
+ *   The file name: `path` is a NUL-terminated UTF-16 string. On POSIX
+ *   systems it is converted to UTF-8, whatever the process locale; an
+ *   unpaired surrogate is refused (status 2). The converted name must fit
+ *   in 199 bytes.
+ *
+ *   Calls must not overlap: the library keeps the current request in one
+ *   module-wide record, so a host calls WAVHZCreate from one thread at a
+ *   time. The library prints nothing, logs nothing and starts no threads.
+ */
+#ifndef QUILLOX_WAV_FREQUENCY_H
+#define QUILLOX_WAV_FREQUENCY_H
+
+#include <stdint.h>
+
+#define QUILLOX_WAV_FREQUENCY_VERSION_MAJOR 1
+#define QUILLOX_WAV_FREQUENCY_VERSION_MINOR 0
+#define QUILLOX_WAV_FREQUENCY_VERSION_PATCH 0
+#define QUILLOX_WAV_FREQUENCY_VERSION_TWEAK 1
+#define QUILLOX_WAV_FREQUENCY_VERSION_STRING "1.0.0.1"
+
+/* The character type of the path argument. */
+#if !defined(__cplusplus)
+#include <uchar.h>
+#endif
+typedef char16_t WAVHZPathChar;
+
+#if defined(QUILLOX_WAV_FREQUENCY_BUILDING) && defined(__GNUC__)
+#define WAVHZ_API __attribute__((visibility("default")))
+#else
+#define WAVHZ_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+WAVHZ_API int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz,
+                              int32_t level, uint32_t seconds);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUILLOX_WAV_FREQUENCY_H */

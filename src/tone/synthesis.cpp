@@ -1,0 +1,52 @@
+#include "tone/synthesis.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "tone/tone_settings.h"
+#include "tone/wav_chunk.h"
+
+namespace quillox {
+namespace {
+
+constexpr double kPhaseFactor = 6.28318;  // the decimal literal, not 2 pi
+constexpr float kSamplesPerSecond = 44100.0f;
+
+// y converted to a 32-bit integer by truncation toward zero. Amplitudes above
+// 65536 in magnitude drive y past the 32-bit range, where a plain cast has no
+// defined result: there it saturates. y is never NaN (amplitude and sine are
+// finite).
+std::int32_t TruncateSaturating(float y) {
+    if (y >= 2147483648.0f) return INT32_MAX;
+    if (y <= -2147483648.0f) return INT32_MIN;
+    return static_cast<std::int32_t>(y);
+}
+
+}  // namespace
+
+void SynthesizeScalar(const SampleRun &run) {
+    // The period is the same for every sample. Frequency 0 gives +infinity,
+    // every theta 0 and every sample the midline.
+    const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
+    const double amplitude = run.amplitude;
+    for (std::uint32_t k = 0; k < run.count; ++k) {
+        const std::uint32_t i = run.firstIndex + k;
+        const double a = static_cast<double>(i) * kPhaseFactor;
+        const float theta = static_cast<float>(a / static_cast<double>(period));
+        const double s = std::sin(static_cast<double>(theta));
+        const float x = static_cast<float>(amplitude * s);
+        const float y = ((x + 1.0f) * 0.5f) * -65535.0f;
+        // Silence (x = 0) maps to y = -32767.5 and v = -1, not 0: the midline
+        // of the mapping. Modulo 2^32, so that saturated values cannot
+        // overflow; only the low 16 bits are kept.
+        const std::uint32_t v = static_cast<std::uint32_t>(-32768) -
+                                static_cast<std::uint32_t>(TruncateSaturating(y));
+        WriteLE16(run.out + std::size_t{2} * k, v);
+    }
+}
+
+void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount) {
+    SynthesizeScalar({toneSettings.frequencyHz, toneSettings.amplitude, 0, sampleCount, samples});
+}
+
+}  // namespace quillox

@@ -1,0 +1,39 @@
+// The sine tone's samples.
+//
+// Sample i of a tone, in the precisions that make the output exact:
+//   a = double(i) * 6.28318                        double
+//   p = 44100.0f / float(frequencyHz)              float: period in samples
+//   theta = float(a / double(p))                   double division, then float
+//   s = sin(double(theta))                         double
+//   x = float(double(amplitude) * s)               double product, then float
+//   y = ((x + 1.0f) * 0.5f) * -65535.0f            three float operations
+//   v = -32768 - int32(y)                          truncating, saturating
+// and the low 16 bits of v are stored little-endian. The phase is taken
+// afresh from i for every sample: there is no running accumulator, and far
+// into a long tone the single-precision theta shows in the wave.
+//
+// The code that computes these must be built with floating-point
+// contraction off: a fused multiply-add changes samples.
+#pragma once
+
+#include <cstdint>
+
+namespace quillox {
+
+// A stretch of one tone's samples: `count` samples from sample `firstIndex`
+// on, stored at `out` as 16-bit little-endian values.
+struct SampleRun {
+    std::int32_t frequencyHz;
+    float amplitude;
+    std::uint32_t firstIndex;
+    std::uint32_t count;
+    std::uint8_t *out;
+};
+
+// The reference loop: the steps above, one sample at a time, with std::sin.
+void SynthesizeScalar(const SampleRun &run);
+
+// The `sampleCount` samples of the tone in toneSettings, from sample 0.
+void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount);
+
+}  // namespace quillox

@@ -1,0 +1,45 @@
+// WAVHZCreate: the library's one exported function.
+#include "QuilloxWAVFrequency.h"
+
+#include "module/fatal_exit.h"
+#include "tone/narrow_path.h"
+#include "tone/tone_settings.h"
+#include "tone/wav_chunk.h"
+#include "tone/wave_file.h"
+
+namespace quillox {
+
+ToneSettings toneSettings{};
+
+namespace {
+
+constexpr std::int32_t kDone = 999;
+
+// Whole-number division, not level / 10.0: 0..9 give 0, 10..19 give 1,
+// -10..-19 give -1.
+float AmplitudeFromLevel(std::int32_t level) { return static_cast<float>(level / 10); }
+
+}  // namespace
+}  // namespace quillox
+
+extern "C" int32_t WAVHZCreate(const char16_t *path, int32_t frequencyHz, int32_t level,
+                               uint32_t seconds) {
+    using namespace quillox;
+    toneSettings.seconds = seconds;
+    toneSettings.frequencyHz = frequencyHz;
+    toneSettings.amplitude = AmplitudeFromLevel(level);
+
+    // The name is settled before anything is built or opened, so a refused
+    // name leaves any existing file of that name as it was.
+    if (!ConvertPathToNarrow(path, toneSettings.outputPath)) FatalExit(kStatusCannotWrite);
+
+    // The RIFF chunk comes last: its length needs the sizes of the other two.
+    WavChunk dataChunk;
+    WavChunk formatChunk;
+    WavChunk riffChunk;
+    BuildDataChunk(dataChunk);
+    BuildFormatChunk(formatChunk);
+    BuildRiffChunk(riffChunk, formatChunk, dataChunk);
+    WriteWaveFile(riffChunk, formatChunk, dataChunk);
+    return kDone;  // the chunks are released on the way out
+}

@@ -1,0 +1,58 @@
+// The three chunks of a tone file, built in memory before the file is opened.
+//
+// Each chunk buffer holds an 8-byte header (a 4-character tag and a 32-bit
+// little-endian length) followed by the chunk's own bytes:
+//
+//   offset  0  "RIFF", 36 + D, "WAVE"                 riff chunk, 12 bytes
+//   offset 12  "fmt ", 16, PCM, mono, 44100, 88200,   format chunk, 24 bytes
+//              block align 2, 16 bits
+//   offset 36  "data", D, samples                     data chunk, D + 8 bytes
+//
+// D = seconds * 44100 * 2 is the number of sample bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace quillox {
+
+inline constexpr std::uint32_t kSampleRate = 44100;
+inline constexpr std::uint32_t kBytesPerSample = 2;
+inline constexpr std::uint32_t kBytesPerSecond = kSampleRate * kBytesPerSample;
+inline constexpr std::uint32_t kChunkHeaderBytes = 8;
+inline constexpr std::uint32_t kFileHeaderBytes = 44;
+
+// The longest tone whose RIFF length, 36 + D, still fits in 32 bits.
+inline constexpr std::uint32_t kMaxSeconds = (UINT32_MAX - 36) / kBytesPerSecond;
+static_assert(kMaxSeconds == 48695);
+
+struct FreeBytes {
+    void operator()(std::uint8_t *bytes) const { std::free(bytes); }
+};
+
+struct WavChunk {
+    std::uint32_t size = 0;  // bytes after the 8-byte header
+    std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // size + 8 bytes
+};
+
+// Store the low 16 bits, or all 32 bits, of `value` least significant byte
+// first. Higher bits are dropped, not clipped.
+inline void WriteLE16(std::uint8_t *destination, std::uint32_t value) {
+    destination[0] = static_cast<std::uint8_t>(value);
+    destination[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+inline void WriteLE32(std::uint8_t *destination, std::uint32_t value) {
+    WriteLE16(destination, value);
+    WriteLE16(destination + 2, value >> 16);
+}
+
+// Fill `chunk` from toneSettings. A buffer that cannot be allocated, or a
+// duration above kMaxSeconds, ends the process with status 1.
+void BuildDataChunk(WavChunk &chunk);
+void BuildFormatChunk(WavChunk &chunk);
+// Reads only the size fields of the other two chunks.
+void BuildRiffChunk(WavChunk &chunk, const WavChunk &formatChunk, const WavChunk &dataChunk);
+
+}  // namespace quillox

@@ -1,0 +1,187 @@
+// wavhz: write a sine tone to a WAV file from the command line.
+//
+//   wavhz OUTPUT FREQUENCY_HZ LEVEL SECONDS
+//
+// The arguments are those of WAVHZCreate, in its order. The library ends the
+// process when a request fails, so the request runs in a child process and
+// this one turns the child's exit status into words.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "QuilloxWAVFrequency.h"
+
+namespace {
+
+constexpr int kExitUsage = 64;          // EX_USAGE
+constexpr int kExitNoMemory = 1;        // the library's statuses
+constexpr int kExitCannotWrite = 2;
+constexpr std::uint32_t kMaxSeconds = 48695;  // longest tone the 32-bit sizes hold
+constexpr std::size_t kMaxNameBytes = 199;
+
+constexpr char kUsage[] = "usage: wavhz OUTPUT FREQUENCY_HZ LEVEL SECONDS";
+
+constexpr char kHelp[] =
+    "Write a sine tone to OUTPUT as a WAV file: PCM, mono, 44,100 samples per\n"
+    "second, 16 bits. An existing file is replaced.\n"
+    "\n"
+    "  OUTPUT        file to write (a device or pipe such as /dev/stdout works);\n"
+    "                at most 199 bytes of UTF-8\n"
+    "  FREQUENCY_HZ  whole hertz, -2147483648..2147483647; negative frequencies\n"
+    "                give the mirrored wave\n"
+    "  LEVEL         amplitude = LEVEL / 10 in whole numbers: 10 is full scale,\n"
+    "                0..9 silence, 20 twice full scale (samples wrap around),\n"
+    "                negative levels invert the wave\n"
+    "  SECONDS       whole seconds, 0..48695\n"
+    "\n"
+    "Exit status: 0 written; 1 not enough memory for the tone; 2 the file cannot\n"
+    "be written; 64 bad arguments.\n";
+
+[[noreturn]] void UsageError(const std::string &message) {
+    std::fprintf(stderr, "wavhz: %s\n%s\n", message.c_str(), kUsage);
+    std::exit(kExitUsage);
+}
+
+// A whole decimal number: an optional sign, digits, nothing else.
+template <typename Integer>
+std::optional<Integer> ParseInteger(std::string_view text) {
+    const bool plus = !text.empty() && text.front() == '+';
+    if (plus) text.remove_prefix(1);
+    if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
+    Integer value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+template <typename Integer>
+Integer ParseArgument(const char *name, const char *text,
+                      Integer largest = std::numeric_limits<Integer>::max()) {
+    const auto value = ParseInteger<Integer>(text);
+    if (!value || *value > largest) {
+        UsageError(std::string(name) + " must be a whole number from " +
+                   std::to_string(std::numeric_limits<Integer>::min()) + " to " +
+                   std::to_string(largest) + ", not '" + text + "'");
+    }
+    return *value;
+}
+
+// Strict UTF-8 to UTF-16: overlong forms, encoded surrogates, values past
+// U+10FFFF and cut-off sequences are refused.
+std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                                   : lead >= 0xE0 && lead <= 0xEF             ? 3
+                                   : lead >= 0xF0 && lead <= 0xF4             ? 4
+                                                                              : 0;
+        if (length == 0 || i + length > text.size()) return std::nullopt;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return std::nullopt;
+            c = (c << 6) | (next & 0x3F);
+        }
+        constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += length;
+    }
+    return out;
+}
+
+// Runs the request in a child and returns its wait status.
+int RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::int32_t level,
+               std::uint32_t seconds) {
+    std::fflush(nullptr);  // nothing buffered may be written twice
+    const pid_t child = fork();
+    if (child < 0) {
+        std::fprintf(stderr, "wavhz: cannot start the tone writer: %s\n", std::strerror(errno));
+        std::exit(kExitNoMemory);
+    }
+    if (child == 0) {
+        const std::int32_t result = WAVHZCreate(path.c_str(), frequencyHz, level, seconds);
+        _exit(result == 999 ? 0 : 70);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            std::fprintf(stderr, "wavhz: lost the tone writer: %s\n", std::strerror(errno));
+            std::exit(70);
+        }
+    }
+    return status;
+}
+
+// The summary goes to stderr when the tone itself went to stdout.
+std::FILE *SummaryStream(const char *output) {
+    struct stat file{};
+    struct stat out{};
+    if (stat(output, &file) == 0 && fstat(STDOUT_FILENO, &out) == 0 && file.st_dev == out.st_dev &&
+        file.st_ino == out.st_ino) {
+        return stderr;
+    }
+    return stdout;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    for (int k = 1; k < argc; ++k) {
+        const std::string_view arg = argv[k];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s\n\n%s", kUsage, kHelp);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("wavhz %s\n", QUILLOX_WAV_FREQUENCY_VERSION_STRING);
+            return 0;
+        }
+    }
+    if (argc != 5) UsageError("expected 4 arguments, got " + std::to_string(argc - 1));
+
+    const char *const output = argv[1];
+    const auto path = Utf8ToUtf16(output);
+    if (!path) UsageError(std::string("OUTPUT is not valid UTF-8: '") + output + "'");
+    const auto frequencyHz = ParseArgument<std::int32_t>("FREQUENCY_HZ", argv[2]);
+    const auto level = ParseArgument<std::int32_t>("LEVEL", argv[3]);
+    const auto seconds = ParseArgument<std::uint32_t>("SECONDS", argv[4], kMaxSeconds);
+
+    const int status = RunInChild(*path, frequencyHz, level, seconds);
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        std::fprintf(stderr, "wavhz: the tone writer was stopped by signal %d (%s)\n", signal,
+                     strsignal(signal));
+        return 128 + signal;
+    }
+    const int code = WEXITSTATUS(status);
+    if (code == kExitCannotWrite) {
+        const bool tooLong = std::strlen(output) > kMaxNameBytes;
+        std::fprintf(stderr, "wavhz: cannot write %s%s\n", output,
+                     tooLong ? " (names are limited to 199 bytes)" : "");
+    } else if (code == kExitNoMemory) {
+        std::fprintf(stderr, "wavhz: not enough memory for a tone of %" PRIu32 " seconds\n", seconds);
+    } else if (code == 0) {
+        const std::uint64_t bytes = 44 + std::uint64_t{seconds} * 88200;
+        std::fprintf(SummaryStream(output), "%s: %" PRIu64 " bytes, %" PRIu32 " s\n", output, bytes,
+                     seconds);
+    }
+    return code;
+}
