@@ -1,0 +1,53 @@
+// Helpers shared by the tests: a private temporary folder and file access.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace quillox::test {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string name = (std::filesystem::temp_directory_path() / "quillox-XXXXXX").string();
+        path_ = mkdtemp(name.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+    const std::filesystem::path &path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// ASCII text as the UTF-16 the library takes.
+inline std::u16string U16(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
+
+inline std::vector<std::uint8_t> ReadBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteText(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// The 16-bit samples of a tone file, from byte 44 on.
+inline std::vector<std::int16_t> Samples(const std::vector<std::uint8_t> &file) {
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = 44; at + 1 < file.size(); at += 2) {
+        samples.push_back(static_cast<std::int16_t>(file[at] | (file[at + 1] << 8)));
+    }
+    return samples;
+}
+
+}  // namespace quillox::test

@@ -1,0 +1,84 @@
+// Whole files written by WAVHZCreate: layout, sizes, replacement, read-back.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "QuilloxWAVFrequency.h"
+#include "test_support.h"
+#include "tone/synthesis.h"
+
+namespace quillox::test {
+namespace {
+
+std::vector<std::uint8_t> Tone(const TempDir &dir, std::int32_t frequencyHz, std::int32_t level,
+                               std::uint32_t seconds) {
+    const std::string path = dir / "tone.wav";
+    EXPECT_EQ(WAVHZCreate(U16(path).c_str(), frequencyHz, level, seconds), 999);
+    return ReadBytes(path);
+}
+
+std::uint32_t LE32(const std::vector<std::uint8_t> &file, std::size_t at) {
+    return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::uint32_t{file[at + 3]} << 24;
+}
+
+TEST(WavFile, OneSecondHeader) {
+    TempDir dir;
+    const std::vector<std::uint8_t> expected = {
+        0x52, 0x49, 0x46, 0x46, 0xAC, 0x58, 0x01, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
+        0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x88, 0x58,
+        0x01, 0x00, 0x02, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x88, 0x58, 0x01, 0x00};
+    // The header depends on the duration alone.
+    for (const auto &[frequencyHz, level] : {std::pair{1000, 10}, {-7, 0}, {INT32_MAX, INT32_MIN}}) {
+        const auto file = Tone(dir, frequencyHz, level, 1);
+        ASSERT_EQ(file.size(), 88244u);
+        EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 44), expected);
+    }
+}
+
+TEST(WavFile, SizesFollowTheDuration) {
+    TempDir dir;
+    for (const std::uint32_t seconds : {0u, 1u, 3u}) {
+        const auto file = Tone(dir, 440, 10, seconds);
+        const std::uint32_t dataBytes = seconds * 88200;
+        ASSERT_EQ(file.size(), 44u + dataBytes);
+        EXPECT_EQ(LE32(file, 4), file.size() - 8);  // RIFF length
+        EXPECT_EQ(LE32(file, 40), dataBytes);
+    }
+}
+
+TEST(WavFile, EachCallReplacesTheFileAndDependsOnItsOwnArguments) {
+    TempDir dir;
+    const auto alone = Tone(dir, 440, 10, 1);
+    WriteText(dir / "tone.wav", std::string(500000, 'x'));  // longer than any tone below
+    Tone(dir, 1000, 20, 2);
+    EXPECT_EQ(Tone(dir, 440, 10, 1), alone);
+}
+
+TEST(WavFile, ReadsBackThroughLibsndfile) {
+    TempDir dir;
+    const std::string path = dir / "tone.wav";
+    ASSERT_EQ(WAVHZCreate(U16(path).c_str(), 1000, 10, 2), 999);
+
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    ASSERT_EQ(info.frames, 88200);
+    std::vector<short> read(88200);
+    EXPECT_EQ(sf_readf_short(file, read.data(), info.frames), info.frames);
+    sf_close(file);
+
+    std::vector<std::uint8_t> bytes(2 * read.size());
+    SynthesizeScalar({1000, 1.0f, 0, 88200, bytes.data()});
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        ASSERT_EQ(read[i], static_cast<short>(bytes[2 * i] | bytes[2 * i + 1] << 8)) << "sample " << i;
+    }
+    EXPECT_EQ(std::vector<short>(read.begin(), read.begin() + 3), (std::vector<short>{-1, 4652, 9210}));
+}
+
+}  // namespace
+}  // namespace quillox::test
