@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The quick start: installs what is missing (Debian packages), configures,
+# builds, then
+#   ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]   writes a tone
+#                                  (default: tone.wav, 440 Hz, full scale, 3 s)
+#   ./build.sh test                runs every test
+#   ./build.sh bench               runs the micro-benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Installs the named Debian packages that are not installed yet.
+need() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing ${missing[*]}" >&2
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+build() {  # preset
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" --parallel "$(nproc)"
+}
+
+toolchain=(cmake make g++ libc6-dev)
+case "${1:-}" in
+  tone)
+    need "${toolchain[@]}"
+    build release
+    shift
+    [ $# -gt 0 ] || set -- tone.wav 440 10 3
+    exec build/release/wavhz "$@"
+    ;;
+  test)
+    need "${toolchain[@]}" binutils libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
+    build ci
+    ctest --preset ci
+    ;;
+  bench)
+    need "${toolchain[@]}" libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
+    build ci
+    build/ci/bench/quillox_bench
+    ;;
+  *)
+    sed -n '2,8p' "$0" >&2
+    exit 64
+    ;;
+esac

@@ -1,0 +1,25 @@
+/* A host written in C: includes the public header as C11 and links the
+   shared library. Writes a one second tone to argv[1] and checks what it
+   got. */
+#include <QuilloxWAVFrequency.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+int main(int argc, char **argv) {
+    if (argc != 2) return 3;
+    /* The file name arrives as UTF-8 bytes; ASCII widens unit for unit. */
+    char16_t path[200];
+    size_t n = 0;
+    for (; argv[1][n] != '\0' && n + 1 < sizeof path / sizeof path[0]; ++n) {
+        path[n] = (unsigned char)argv[1][n];
+    }
+    path[n] = 0;
+
+    if (WAVHZCreate(path, 440, 10, 1) != 999) return 4;
+    FILE *file = fopen(argv[1], "rb");
+    if (file == NULL || fseek(file, 0, SEEK_END) != 0) return 5;
+    long size = ftell(file);
+    fclose(file);
+    printf("%s: %ld bytes\n", argv[1], size);
+    return size == 88244 ? EXIT_SUCCESS : 6;
+}
