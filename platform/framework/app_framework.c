@@ -1,0 +1,76 @@
+#include "app_framework.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static AppModuleState moduleState;
+static AppDllRegistration *chain;
+static int32_t initialisedModules;
+static int32_t failInitialisation;
+static int32_t failAllocation;
+static char journal[64];
+
+static void Record(char call) {
+    const size_t length = strlen(journal);
+    if (length + 1 < sizeof journal) {
+        journal[length] = call;
+        journal[length + 1] = '\0';
+    }
+}
+
+int32_t AppInitExtensionModule(AppExtensionModule *module, void *instance) {
+    Record('I');
+    if (failInitialisation) return 0;
+    if (!module->initialised) {
+        module->initialised = 1;
+        module->instance = instance;
+        ++initialisedModules;
+    }
+    return 1;
+}
+
+void *AppAllocate(size_t bytes) {
+    Record('A');
+    return failAllocation ? NULL : malloc(bytes);
+}
+
+void AppConstructDllRegistration(void *memory, AppExtensionModule *module, int32_t systemFlag) {
+    Record('C');
+    AppDllRegistration *registration = (AppDllRegistration *)memory;
+    registration->module = module;
+    registration->systemFlag = systemFlag;
+    registration->next = chain;
+    chain = registration;
+}
+
+void AppTermExtensionModule(AppExtensionModule *module, int32_t terminateAll) {
+    Record('T');
+    if (!module->initialised) return;
+    for (AppDllRegistration **link = &chain; *link != NULL;) {
+        AppDllRegistration *registration = *link;
+        if (terminateAll || registration->module == module) {
+            *link = registration->next;
+            free(registration);
+        } else {
+            link = &registration->next;
+        }
+    }
+    module->initialised = 0;
+    module->instance = NULL;
+    --initialisedModules;
+}
+
+AppModuleState *AppCurrentModuleState(void) {
+    Record('S');
+    return &moduleState;
+}
+
+const AppDllRegistration *AppFirstRegistration(void) { return chain; }
+int32_t AppInitialisedModuleCount(void) { return initialisedModules; }
+const char *AppJournal(void) { return journal; }
+void AppClearJournal(void) { journal[0] = '\0'; }
+
+void AppSetFailures(int32_t failInit, int32_t failAlloc) {
+    failInitialisation = failInit;
+    failAllocation = failAlloc;
+}

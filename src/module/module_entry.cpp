@@ -1,0 +1,67 @@
+#include "module/module_entry.h"
+
+#include "app_framework.h"
+
+namespace quillox {
+namespace {
+
+// Ours, zero at load; only the framework's functions change its contents.
+AppExtensionModule extensionModule{};
+// Whether the framework accepted extensionModule: detach must not terminate
+// what was never initialised.
+bool initialised = false;
+
+constexpr std::size_t kRegistrationBytes = 64;
+static_assert(sizeof(AppDllRegistration) <= kRegistrationBytes);
+
+// Called first on attach and last on detach.
+EntryFunction *const moduleStateHook = ModuleStateHook;
+
+}  // namespace
+
+std::int32_t ModuleStateHook(void *, std::uint32_t reason, void *) {
+    if (reason == kProcessAttach) {
+        // Start this library's class lists empty, keeping the heads they had
+        // in the slots beside them.
+        AppModuleState *const state = AppCurrentModuleState();
+        state->classListInitialHead = state->classListHead;
+        state->classListHead = nullptr;
+        state->factoryListInitialHead = state->factoryListHead;
+        state->factoryListHead = nullptr;
+    }
+    return 1;
+}
+
+std::int32_t ModuleMain(void *instance, std::uint32_t reason, void *) {
+    if (reason == kProcessAttach) {
+        if (AppInitExtensionModule(&extensionModule, instance) == 0) return 0;
+        initialised = true;
+        // Without memory for the registration object the library is simply
+        // not in the chain; the load still succeeds.
+        if (void *memory = AppAllocate(kRegistrationBytes)) {
+            AppConstructDllRegistration(memory, &extensionModule, /*systemFlag=*/0);
+        }
+    } else if (reason == kProcessDetach && initialised) {
+        AppTermExtensionModule(&extensionModule, /*terminateAll=*/0);
+        initialised = false;
+    }
+    return 1;
+}
+
+std::int32_t ModuleEntry(void *instance, std::uint32_t reason, void *reserved) {
+    if (reason == kProcessAttach) {
+        moduleStateHook(instance, reason, reserved);
+        // The runtime's start-up would come here: the library has no static
+        // initialisers of its own (its records start zeroed).
+        return ModuleMain(instance, reason, reserved);
+    }
+    const std::int32_t result = ModuleMain(instance, reason, reserved);
+    if (reason == kProcessDetach) {
+        // The runtime's shut-down would come here: the library registers no
+        // exit handlers.
+        moduleStateHook(instance, reason, reserved);
+    }
+    return result;
+}
+
+}  // namespace quillox
