@@ -1,4 +1,5 @@
-// Nanoseconds a sample for the sample loop, and for a whole request.
+// Nanoseconds a sample for each sample loop side by side, and for whole
+// requests: `quillox_bench --benchmark_counters_tabular=true`.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -9,23 +10,38 @@
 
 namespace {
 
-void BM_SynthesizeScalar(benchmark::State &state) {
-    const auto count = static_cast<std::uint32_t>(state.range(0));
-    std::vector<std::uint8_t> out(2 * std::size_t{count});
+using quillox::SynthesisPath;
+
+// One second of a 1 kHz tone, into a buffer that is already in memory.
+void BM_SampleLoop(benchmark::State &state, SynthesisPath path) {
+    const quillox::SynthesisLoop loop = quillox::SynthesisLoopFor(path);
+    if (loop == nullptr) {
+        state.SkipWithError("not on this processor or in this build");
+        return;
+    }
+    constexpr std::uint32_t kCount = 44100;
+    std::vector<std::uint8_t> out(2 * kCount);
     for (auto _ : state) {
-        quillox::SynthesizeScalar({1000, 1.0f, 0, count, out.data()});
+        loop({1000, 1.0f, 0, kCount, out.data()});
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetItemsProcessed(state.iterations() * count);
+    state.counters["ns_per_sample"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kCount,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_SynthesizeScalar)->Arg(44100);
+BENCHMARK_CAPTURE(BM_SampleLoop, scalar, SynthesisPath::kScalar);
+BENCHMARK_CAPTURE(BM_SampleLoop, avx2, SynthesisPath::kAvx2);
+BENCHMARK_CAPTURE(BM_SampleLoop, avx512, SynthesisPath::kAvx512);
 
-// One second of tone from argument to file, the file on /dev/null.
-void BM_WAVHZCreateOneSecond(benchmark::State &state) {
-    for (auto _ : state) benchmark::DoNotOptimize(WAVHZCreate(u"/dev/null", 1000, 10, 1));
-    state.SetItemsProcessed(state.iterations() * 44100);
+// A whole request, buffers, first touch and all, the file on /dev/null.
+void BM_WAVHZCreate(benchmark::State &state) {
+    const auto seconds = static_cast<std::uint32_t>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(WAVHZCreate(u"/dev/null", 1000, 10, seconds));
+    state.counters["ns_per_sample"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * seconds * 44100,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_WAVHZCreateOneSecond);
+BENCHMARK(BM_WAVHZCreate)->Arg(1)->Arg(600)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

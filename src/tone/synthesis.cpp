@@ -45,8 +45,32 @@ void SynthesizeScalar(const SampleRun &run) {
     }
 }
 
+SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
+    switch (path) {
+    case SynthesisPath::kScalar:
+        return SynthesizeScalar;
+#if defined(QUILLOX_VECTOR_SYNTHESIS)
+    case SynthesisPath::kAvx2:
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? SynthesizeAvx2
+                                                                               : nullptr;
+    case SynthesisPath::kAvx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")
+                   ? SynthesizeAvx512
+                   : nullptr;
+#endif
+    default:
+        return nullptr;
+    }
+}
+
 void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount) {
-    SynthesizeScalar({toneSettings.frequencyHz, toneSettings.amplitude, 0, sampleCount, samples});
+    static const SynthesisLoop fastest = [] {
+        for (const auto path : {SynthesisPath::kAvx512, SynthesisPath::kAvx2}) {
+            if (const SynthesisLoop loop = SynthesisLoopFor(path)) return loop;
+        }
+        return SynthesisLoop{SynthesizeScalar};
+    }();
+    fastest({toneSettings.frequencyHz, toneSettings.amplitude, 0, sampleCount, samples});
 }
 
 }  // namespace quillox

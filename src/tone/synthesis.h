@@ -33,7 +33,20 @@ struct SampleRun {
 // The reference loop: the steps above, one sample at a time, with std::sin.
 void SynthesizeScalar(const SampleRun &run);
 
-// The `sampleCount` samples of the tone in toneSettings, from sample 0.
+// The same steps, 8 samples at a time, with SLEEF's vector sines (accurate to
+// 1 ulp, like std::sin; any such sine gives the same samples). Each runs only
+// on a processor that has its instructions.
+void SynthesizeAvx2(const SampleRun &run);    // AVX2 and FMA
+void SynthesizeAvx512(const SampleRun &run);  // AVX-512 F and VL
+
+enum class SynthesisPath { kScalar, kAvx2, kAvx512 };
+using SynthesisLoop = void (*)(const SampleRun &);
+
+// The loop of `path`, or nullptr when this build or this processor lacks it.
+SynthesisLoop SynthesisLoopFor(SynthesisPath path);
+
+// The `sampleCount` samples of the tone in toneSettings, from sample 0, by the
+// fastest loop this processor runs (chosen once).
 void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount);
 
 }  // namespace quillox
