@@ -5,6 +5,7 @@
 #                                  (default: tone.wav, 440 Hz, full scale, 3 s)
 #   ./build.sh test                runs every test
 #   ./build.sh bench               runs the micro-benchmarks
+#   ./build.sh compare             times wavhz against sox, ffmpeg and numpy
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -29,7 +30,7 @@ build() {  # preset
   cmake --build --preset "$1" --parallel "$(nproc)"
 }
 
-toolchain=(cmake make g++ libc6-dev)
+toolchain=(cmake make g++ libc6-dev libsleef-dev)
 case "${1:-}" in
   tone)
     need "${toolchain[@]}"
@@ -46,7 +47,12 @@ case "${1:-}" in
   bench)
     need "${toolchain[@]}" libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
     build ci
-    build/ci/bench/quillox_bench
+    build/ci/bench/quillox_bench --benchmark_counters_tabular=true
+    ;;
+  compare)
+    need "${toolchain[@]}" python3
+    build release
+    python3 bench/compare_tools.py build/release/wavhz
     ;;
   *)
     sed -n '2,8p' "$0" >&2
