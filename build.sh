@@ -40,7 +40,7 @@ case "${1:-}" in
     exec build/release/wavhz "$@"
     ;;
   test)
-    need "${toolchain[@]}" binutils valgrind libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
+    need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
     build ci
     ctest --preset ci
     ;;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app_framework.h"
+#include "QuilloxAppFramework.h"
 #include "test_support.h"
 
 namespace quillox::test {

@@ -1,4 +1,4 @@
-#include "app_framework.h"
+#include "QuilloxAppFramework.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,6 +1,6 @@
 #include "module/module_entry.h"
 
-#include "app_framework.h"
+#include "QuilloxAppFramework.h"
 
 namespace quillox {
 namespace {

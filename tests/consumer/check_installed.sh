@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the build in BUILD_DIR into a temporary prefix, then builds the C
+# host against it twice, with CMake's find_package and with pkg-config, and
+# runs both. The prefix is moved once before use: the tree is relocatable.
+set -euo pipefail
+build_dir=$1
+source_dir=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build_dir" --prefix "$work/staged" >/dev/null
+mv "$work/staged" "$work/prefix"
+prefix=$work/prefix
+
+cmake -S "$source_dir" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake-host" >/dev/null
+"$work/cmake-host/consumer_host" "$work/by-cmake.wav"
+
+pc_dir=$(dirname "$(find "$prefix" -name QuilloxWAVFrequency.pc)")
+export PKG_CONFIG_PATH=$pc_dir
+[ "$(pkg-config --modversion QuilloxWAVFrequency)" = 1.0.0.1 ]
+# shellcheck disable=SC2046
+cc -std=c11 -o "$work/pc-host" "$source_dir/../c_host.c" \
+  $(pkg-config --cflags --libs QuilloxWAVFrequency) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir QuilloxWAVFrequency)"
+"$work/pc-host" "$work/by-pkg-config.wav"
+
+cmp "$work/by-cmake.wav" "$work/by-pkg-config.wav"
+"$prefix/bin/wavhz" "$work/by-wavhz.wav" 440 10 1 >/dev/null
+cmp "$work/by-cmake.wav" "$work/by-wavhz.wav"
+[ -f "$prefix/share/man/man1/wavhz.1" ]
+echo "installed tree works from $prefix"
