@@ -40,8 +40,24 @@ case "${1:-}" in
     exec build/release/wavhz "$@"
     ;;
   test)
-    need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
+    need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+      libsndfile1-dev clang libclang-rt-14-dev
     build ci
+    build asan
+    build fuzz
+    # A minute of fuzzing from the checked-in corpus; new inputs and the
+    # fuzzer's files go to a folder of their own.
+    fuzz_dir=$(mktemp -d)
+    trap 'rm -rf "$fuzz_dir"' EXIT
+    mkdir "$fuzz_dir/corpus"
+    status=0
+    TMPDIR=$fuzz_dir ASAN_OPTIONS=quarantine_size_mb=4:malloc_context_size=4 \
+      build/fuzz/tests/fuzz/tone_request_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" \
+      -print_final_stats=1 -artifact_prefix="$fuzz_dir/" "$fuzz_dir/corpus" tests/fuzz/corpus \
+      >"$fuzz_dir/log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then tail -n 60 "$fuzz_dir/log"; exit 1; fi
+    grep -E '^(Done|stat::(number_of_executed_units|new_units_added))' "$fuzz_dir/log"
+    ctest --preset asan
     ctest --preset ci
     ;;
   bench)

@@ -33,8 +33,13 @@ TEST(NarrowPath, Utf16BecomesExactUtf8) {
         {u"a\xD800", std::nullopt},                     // high surrogate at the end
         {U16(a199), a199},                              // 199 bytes and the terminator fit
         {U16(a199 + "a"), std::nullopt},                // 200 do not
-        {U16(a197) + u"\u00e9", a197 + "\xc3\xa9"},     // a 2-byte character just fits
-        {U16(a198) + u"\u00e9", std::nullopt},          // and here straddles the limit
+        // Characters of 2, 3 and 4 bytes that just fit, and that straddle the limit.
+        {U16(a197) + u"\u00e9", a197 + "\xc3\xa9"},
+        {U16(a198) + u"\u00e9", std::nullopt},
+        {U16(a197.substr(1)) + u"\u20ac", a197.substr(1) + "\xe2\x82\xac"},
+        {U16(a197) + u"\u20ac", std::nullopt},
+        {U16(a197.substr(2)) + u"\U0001F3B5", a197.substr(2) + "\xf0\x9f\x8e\xb5"},
+        {U16(a197) + u"\U0001F3B5", std::nullopt},
     };
     for (const auto &[path, narrow] : cases) {
         char name[kOutputPathBytes];
@@ -54,8 +59,11 @@ protected:
 TEST_F(Refusals, UnwritableNamesEndWithStatus2AndCreateNothing) {
     const std::string base = (dir / "");
     const std::string at200(200 - base.size(), 'n');
+    WriteText(dir / "file.wav", "");
     const std::u16string names[] = {
         U16(dir / "missing/tone.wav"),
+        U16(dir / "file.wav/tone.wav"),  // through a file
+        U16(base),                       // the folder itself
         U16(dir / "a") + u"\xD800.wav",
         U16(base + at200),  // 200 bytes: no room for the terminator
         u"",
@@ -64,6 +72,8 @@ TEST_F(Refusals, UnwritableNamesEndWithStatus2AndCreateNothing) {
         EXPECT_EXIT(WAVHZCreate(name.c_str(), 440, 10, 1), ExitedWithCode(2), "");
     }
     EXPECT_EXIT(WAVHZCreate(nullptr, 440, 10, 1), ExitedWithCode(2), "");
+    EXPECT_EQ(ReadBytes(dir / "file.wav").size(), 0u);
+    fs::remove(dir / "file.wav");
     EXPECT_TRUE(IsEmpty());
 
     const std::string at199 = base + at200.substr(1);
@@ -78,6 +88,33 @@ TEST_F(Refusals, TonesTooLongForTheSizeFieldsEndWithStatus1) {
         EXPECT_EXIT(WAVHZCreate(U16(path).c_str(), 440, 10, seconds), ExitedWithCode(1), "");
     }
     EXPECT_EQ(ReadBytes(path), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+}
+
+TEST_F(Refusals, AReadOnlyFolderEndsWithStatus2) {
+    const std::string folder = dir / "read-only";
+    fs::create_directory(folder);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
+    const auto writeAsSomeoneElse = [&] {
+        // Root writes anywhere: take the request to an ordinary user first.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+        WAVHZCreate(U16(folder + "/tone.wav").c_str(), 440, 10, 1);
+    };
+    EXPECT_EXIT(writeAsSomeoneElse(), ExitedWithCode(2), "");
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST_F(Refusals, AFailedAllocationEndsWithStatus1AndCreatesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit and the address sanitizer do not mix";
+#endif
+    const auto requestWithLittleMemory = [&] {
+        const rlimit limit = {rlim_t{256} << 20, rlim_t{256} << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        WAVHZCreate(U16(dir / "tone.wav").c_str(), 440, 10, 3600);  // 318 MB of samples
+    };
+    EXPECT_EXIT(requestWithLittleMemory(), ExitedWithCode(1), "");
+    EXPECT_TRUE(IsEmpty());
 }
 
 TEST_F(Refusals, AWriteCutShortRemovesThePartialFile) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,23 @@ TEST(WavFile, EachCallReplacesTheFileAndDependsOnItsOwnArguments) {
     WriteText(dir / "tone.wav", std::string(500000, 'x'));  // longer than any tone below
     Tone(dir, 1000, 20, 2);
     EXPECT_EQ(Tone(dir, 440, 10, 1), alone);
+}
+
+TEST(WavFile, ExtremeArgumentsGiveTheReferenceSamples) {
+    TempDir dir;
+    const std::int32_t frequencies[] = {INT32_MIN, -1, 0, 1, 22050, 44100, INT32_MAX};
+    const std::int32_t levels[] = {INT32_MIN, -655370, -10, -1, 0, 9, 10, 655369, 655370, INT32_MAX};
+    constexpr std::uint32_t kSamples = 44100;
+    std::vector<std::uint8_t> reference(2 * kSamples);
+    for (const std::int32_t frequencyHz : frequencies) {
+        for (const std::int32_t level : levels) {
+            const auto file = Tone(dir, frequencyHz, level, 1);
+            ASSERT_EQ(file.size(), 44 + reference.size());
+            SynthesizeScalar({frequencyHz, static_cast<float>(level / 10), 0, kSamples, reference.data()});
+            EXPECT_TRUE(std::equal(reference.begin(), reference.end(), file.begin() + 44))
+                << frequencyHz << " Hz, level " << level;
+        }
+    }
 }
 
 TEST(WavFile, ReadsBackThroughLibsndfile) {
