@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "tone/synthesis.h"
+#include "tone/synthesis_lanes.h"
 
 namespace quillox {
 namespace {
@@ -35,12 +36,6 @@ void SynthesizeAvx2(const SampleRun &run) {
     const Constants c = {_mm256_set1_pd(static_cast<double>(period)),
                          _mm256_set1_pd(static_cast<double>(run.amplitude)),
                          _mm256_set1_pd(6.28318)};
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 half = _mm256_set1_ps(0.5f);
-    const __m256 scale = _mm256_set1_ps(-65535.0f);
-    const __m256 tooLarge = _mm256_set1_ps(2147483648.0f);
-    const __m256i bias = _mm256_set1_epi32(-32768);
-    const __m256i largest = _mm256_set1_epi32(INT32_MAX);
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     // Sample indices as doubles: whole numbers below 2^53 add exactly.
     const __m256d first = _mm256_set1_pd(static_cast<double>(run.firstIndex));
@@ -51,12 +46,7 @@ void SynthesizeAvx2(const SampleRun &run) {
     std::uint32_t k = 0;
     for (; run.count - k >= 8; k += 8) {
         const __m256 x = _mm256_set_m128(ScaledSine(c, indexHigh), ScaledSine(c, indexLow));
-        const __m256 y = _mm256_mul_ps(_mm256_mul_ps(_mm256_add_ps(x, one), half), scale);
-        // The conversion gives INT32_MIN for anything out of range; the
-        // reference saturates high values to INT32_MAX.
-        const __m256i high = _mm256_castps_si256(_mm256_cmp_ps(y, tooLarge, _CMP_GE_OQ));
-        const __m256i t = _mm256_blendv_epi8(_mm256_cvttps_epi32(y), largest, high);
-        const __m256i v = _mm256_and_si256(_mm256_sub_epi32(bias, t), low16);
+        const __m256i v = _mm256_and_si256(SampleLanes(x), low16);
         // Pack the low 16 bits of the 8 lanes (exact: each is 0..65535) and
         // gather the two 128-bit halves' results into the low half.
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(v, v), 0x08);

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "tone/synthesis.h"
+#include "tone/synthesis_lanes.h"
 
 namespace quillox {
 
@@ -18,12 +19,6 @@ void SynthesizeAvx512(const SampleRun &run) {
     const __m512d periodDouble = _mm512_set1_pd(static_cast<double>(period));
     const __m512d amplitude = _mm512_set1_pd(static_cast<double>(run.amplitude));
     const __m512d phaseFactor = _mm512_set1_pd(6.28318);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 half = _mm256_set1_ps(0.5f);
-    const __m256 scale = _mm256_set1_ps(-65535.0f);
-    const __m256 tooLarge = _mm256_set1_ps(2147483648.0f);
-    const __m256i bias = _mm256_set1_epi32(-32768);
-    const __m256i largest = _mm256_set1_epi32(INT32_MAX);
     // Sample indices as doubles: whole numbers below 2^53 add exactly.
     __m512d index = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(run.firstIndex)),
                                   _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0));
@@ -35,15 +30,9 @@ void SynthesizeAvx512(const SampleRun &run) {
         const __m256 theta = _mm512_cvtpd_ps(_mm512_div_pd(a, periodDouble));
         const __m512d s = Sleef_sind8_u10avx512f(_mm512_cvtps_pd(theta));
         const __m256 x = _mm512_cvtpd_ps(_mm512_mul_pd(amplitude, s));
-        const __m256 y = _mm256_mul_ps(_mm256_mul_ps(_mm256_add_ps(x, one), half), scale);
-        // The conversion gives INT32_MIN for anything out of range; the
-        // reference saturates high values to INT32_MAX.
-        const __m256i high = _mm256_castps_si256(_mm256_cmp_ps(y, tooLarge, _CMP_GE_OQ));
-        const __m256i t = _mm256_blendv_epi8(_mm256_cvttps_epi32(y), largest, high);
-        const __m256i v = _mm256_sub_epi32(bias, t);
         // Low 16 bits of each lane, little-endian like the processor.
         _mm_storeu_si128(reinterpret_cast<__m128i *>(run.out + 2 * std::size_t{k}),
-                         _mm256_cvtepi32_epi16(v));
+                         _mm256_cvtepi32_epi16(SampleLanes(x)));
         index = _mm512_add_pd(index, step);
     }
     if (k < run.count) {
