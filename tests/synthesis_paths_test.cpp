@@ -1,11 +1,15 @@
-// Every vectorised sample loop against the reference loop, byte for byte.
+// Every other sample loop against the reference loop, byte for byte: the
+// vectorised ones, and the one with the library's own sine.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "tone/portable_sine.h"
 #include "tone/synthesis.h"
 
 namespace quillox {
@@ -55,10 +59,41 @@ TEST_P(SynthesisPaths, MatchTheReferenceLoop) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, SynthesisPaths,
-                         testing::Values(SynthesisPath::kAvx2, SynthesisPath::kAvx512),
-                         [](const auto &info) {
-                             return info.param == SynthesisPath::kAvx2 ? "Avx2" : "Avx512";
+                         testing::Values(SynthesisPath::kScalarPortableSine, SynthesisPath::kAvx2,
+                                         SynthesisPath::kAvx512),
+                         [](const auto &info) -> std::string {
+                             switch (info.param) {
+                             case SynthesisPath::kScalarPortableSine: return "PortableSine";
+                             case SynthesisPath::kAvx2: return "Avx2";
+                             default: return "Avx512";
+                             }
                          });
+
+}  // namespace
+}  // namespace quillox
+
+namespace quillox {
+namespace {
+
+TEST(PortableSine, WithinOneUlpOfTheLibrarySine) {
+    // Float arguments across the tone loop's whole range, and the floats
+    // nearest to multiples of pi/2, where the reduction loses the most.
+    std::vector<float> arguments;
+    std::mt19937_64 random(42);
+    for (int k = 0; k < 2'000'000; ++k) {
+        const double unit = 1.0 + static_cast<double>(random() >> 11) * 0x1p-53;
+        arguments.push_back(static_cast<float>(std::ldexp(unit, static_cast<int>(random() % 76) - 26)));
+    }
+    for (double multiple = 1; multiple < 0x1p49; multiple = multiple * 1.37 + 1) {
+        const float nearest = static_cast<float>(multiple * 1.5707963267948966);
+        arguments.insert(arguments.end(), {nearest, std::nextafter(nearest, 0.0f), -nearest});
+    }
+    for (const float theta : arguments) {
+        const double expected = std::sin(static_cast<double>(theta));
+        const double ulp = std::ldexp(1.0, std::ilogb(expected) - 52);
+        ASSERT_LE(std::fabs(PortableSine(theta) - expected), ulp) << "sin(" << theta << ")";
+    }
+}
 
 }  // namespace
 }  // namespace quillox

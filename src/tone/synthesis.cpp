@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "tone/portable_sine.h"
 #include "tone/tone_settings.h"
 #include "tone/wav_chunk.h"
 
@@ -22,9 +23,8 @@ std::int32_t TruncateSaturating(float y) {
     return static_cast<std::int32_t>(y);
 }
 
-}  // namespace
-
-void SynthesizeScalar(const SampleRun &run) {
+template <double (*Sine)(double)>
+void SynthesizeWith(const SampleRun &run) {
     // The period is the same for every sample. Frequency 0 gives +infinity,
     // every theta 0 and every sample the midline.
     const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
@@ -33,7 +33,7 @@ void SynthesizeScalar(const SampleRun &run) {
         const std::uint32_t i = run.firstIndex + k;
         const double a = static_cast<double>(i) * kPhaseFactor;
         const float theta = static_cast<float>(a / static_cast<double>(period));
-        const double s = std::sin(static_cast<double>(theta));
+        const double s = Sine(static_cast<double>(theta));
         const float x = static_cast<float>(amplitude * s);
         const float y = ((x + 1.0f) * 0.5f) * -65535.0f;
         // Silence (x = 0) maps to y = -32767.5 and v = -1, not 0: the midline
@@ -45,10 +45,26 @@ void SynthesizeScalar(const SampleRun &run) {
     }
 }
 
+double LibrarySine(double theta) { return std::sin(theta); }
+
+}  // namespace
+
+void SynthesizeScalar(const SampleRun &run) {
+#if defined(QUILLOX_PORTABLE_SINE)
+    SynthesizeWith<PortableSine>(run);
+#else
+    SynthesizeWith<LibrarySine>(run);
+#endif
+}
+
+void SynthesizeScalarPortableSine(const SampleRun &run) { SynthesizeWith<PortableSine>(run); }
+
 SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
     switch (path) {
     case SynthesisPath::kScalar:
         return SynthesizeScalar;
+    case SynthesisPath::kScalarPortableSine:
+        return SynthesizeScalarPortableSine;
 #if defined(QUILLOX_VECTOR_SYNTHESIS)
     case SynthesisPath::kAvx2:
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? SynthesizeAvx2

@@ -30,8 +30,11 @@ struct SampleRun {
     std::uint8_t *out;
 };
 
-// The reference loop: the steps above, one sample at a time, with std::sin.
+// The reference loop: the steps above, one sample at a time, with std::sin
+// (with PortableSine where the C library's sine cannot be trusted).
 void SynthesizeScalar(const SampleRun &run);
+// The same loop with PortableSine wherever it runs.
+void SynthesizeScalarPortableSine(const SampleRun &run);
 
 // The same steps, 8 samples at a time, with SLEEF's vector sines (accurate to
 // 1 ulp, like std::sin; any such sine gives the same samples). Each runs only
@@ -39,7 +42,7 @@ void SynthesizeScalar(const SampleRun &run);
 void SynthesizeAvx2(const SampleRun &run);    // AVX2 and FMA
 void SynthesizeAvx512(const SampleRun &run);  // AVX-512 F and VL
 
-enum class SynthesisPath { kScalar, kAvx2, kAvx512 };
+enum class SynthesisPath { kScalar, kScalarPortableSine, kAvx2, kAvx512 };
 using SynthesisLoop = void (*)(const SampleRun &);
 
 // The loop of `path`, or nullptr when this build or this processor lacks it.
