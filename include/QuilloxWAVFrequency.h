@@ -35,10 +35,12 @@
  *   In every case but a failed write, an existing file of that name is
  *   left untouched.
  *
- *   The file name: `path` is a NUL-terminated UTF-16 string. On POSIX
- *   systems it is converted to UTF-8, whatever the process locale; an
- *   unpaired surrogate is refused (status 2). The converted name must fit
- *   in 199 bytes.
+ *   The file name: `path` is a NUL-terminated UTF-16 string (`char16_t`;
+ *   `wchar_t` on Windows). On POSIX systems it is converted to UTF-8,
+ *   whatever the process locale; on Windows to the ANSI code page. A name
+ *   that has no exact narrow form (an unpaired surrogate, or on Windows a
+ *   character the code page lacks, which is never replaced by a look-alike)
+ *   is refused (status 2). The converted name must fit in 199 bytes.
  *
  *   Calls must not overlap: the library keeps the current request in one
  *   module-wide record, so a host calls WAVHZCreate from one thread at a
@@ -55,13 +57,20 @@
 #define QUILLOX_WAV_FREQUENCY_VERSION_TWEAK 1
 #define QUILLOX_WAV_FREQUENCY_VERSION_STRING "1.0.0.1"
 
-/* The character type of the path argument. */
+/* The character type of the path argument: UTF-16 code units. */
+#if defined(_WIN32)
+#include <wchar.h>
+typedef wchar_t WAVHZPathChar;
+#else
 #if !defined(__cplusplus)
 #include <uchar.h>
 #endif
 typedef char16_t WAVHZPathChar;
+#endif
 
-#if defined(QUILLOX_WAV_FREQUENCY_BUILDING) && defined(__GNUC__)
+/* Exported under its plain name (on Windows through the module-definition
+   file), with the platform's one calling convention for plain functions. */
+#if defined(QUILLOX_WAV_FREQUENCY_BUILDING) && defined(__GNUC__) && !defined(_WIN32)
 #define WAVHZ_API __attribute__((visibility("default")))
 #else
 #define WAVHZ_API

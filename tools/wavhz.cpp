@@ -5,9 +5,13 @@
 // The arguments are those of WAVHZCreate, in its order. The library ends the
 // process when a request fails, so the request runs in a child process and
 // this one turns the child's exit status into words.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <charconv>
@@ -19,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "QuilloxWAVFrequency.h"
 
@@ -107,9 +112,70 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-// Runs the request in a child and returns its wait status.
-int RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::int32_t level,
-               std::uint32_t seconds) {
+struct ChildEnd {
+    bool exited;        // by itself, with `code`; or stopped, `code` saying how
+    unsigned long code;
+};
+
+#if defined(_WIN32)
+
+// On Windows the child is this program again, told to run the request itself.
+constexpr char kRunRequest[] = "--run-request";
+
+std::wstring Widen(const std::string &utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(),
+                                           static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? length - 1 : 0);
+    return wide;
+}
+
+// One argument quoted for the child's command line, so that it reads back
+// unchanged (backslashes double only before a quote).
+std::wstring Quote(const std::wstring &arg) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+ChildEnd RunInChild(const std::vector<std::string> &args) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = Quote(self) + L" " + Widen(kRunRequest);
+    for (const auto &arg : args) commandLine += L" " + Quote(Widen(arg));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        std::fprintf(stderr, "wavhz: cannot start the tone writer (error %lu)\n", GetLastError());
+        std::exit(kExitNoMemory);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Crashes end with an NTSTATUS such as 0xC0000005.
+    return {code < 0xC0000000, code};
+}
+
+std::FILE *SummaryStream(const char *) { return stdout; }
+
+#else
+
+ChildEnd RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::int32_t level,
+                    std::uint32_t seconds) {
     std::fflush(nullptr);  // nothing buffered may be written twice
     const pid_t child = fork();
     if (child < 0) {
@@ -127,7 +193,8 @@ int RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::int32_
             std::exit(70);
         }
     }
-    return status;
+    if (WIFSIGNALED(status)) return {false, static_cast<unsigned long>(WTERMSIG(status))};
+    return {true, static_cast<unsigned long>(WEXITSTATUS(status))};
 }
 
 // The summary goes to stderr when the tone itself went to stdout.
@@ -141,11 +208,10 @@ std::FILE *SummaryStream(const char *output) {
     return stdout;
 }
 
-}  // namespace
+#endif
 
-int main(int argc, char **argv) {
-    for (int k = 1; k < argc; ++k) {
-        const std::string_view arg = argv[k];
+int Run(const std::vector<std::string> &args) {
+    for (const std::string_view arg : args) {
         if (arg == "--help" || arg == "-h") {
             std::printf("%s\n\n%s", kUsage, kHelp);
             return 0;
@@ -155,23 +221,41 @@ int main(int argc, char **argv) {
             return 0;
         }
     }
-    if (argc != 5) UsageError("expected 4 arguments, got " + std::to_string(argc - 1));
+#if defined(_WIN32)
+    const bool runHere = args.size() == 5 && args[0] == kRunRequest;
+    const std::vector<std::string> request(args.begin() + (runHere ? 1 : 0), args.end());
+#else
+    const std::vector<std::string> &request = args;
+#endif
+    if (request.size() != 4) UsageError("expected 4 arguments, got " + std::to_string(request.size()));
 
-    const char *const output = argv[1];
+    const char *const output = request[0].c_str();
     const auto path = Utf8ToUtf16(output);
     if (!path) UsageError(std::string("OUTPUT is not valid UTF-8: '") + output + "'");
-    const auto frequencyHz = ParseArgument<std::int32_t>("FREQUENCY_HZ", argv[2]);
-    const auto level = ParseArgument<std::int32_t>("LEVEL", argv[3]);
-    const auto seconds = ParseArgument<std::uint32_t>("SECONDS", argv[4], kMaxSeconds);
+    const auto frequencyHz = ParseArgument<std::int32_t>("FREQUENCY_HZ", request[1].c_str());
+    const auto level = ParseArgument<std::int32_t>("LEVEL", request[2].c_str());
+    const auto seconds = ParseArgument<std::uint32_t>("SECONDS", request[3].c_str(), kMaxSeconds);
 
-    const int status = RunInChild(*path, frequencyHz, level, seconds);
-    if (WIFSIGNALED(status)) {
-        const int signal = WTERMSIG(status);
-        std::fprintf(stderr, "wavhz: the tone writer was stopped by signal %d (%s)\n", signal,
-                     strsignal(signal));
-        return 128 + signal;
+#if defined(_WIN32)
+    if (runHere) {
+        const std::wstring wide(path->begin(), path->end());
+        return WAVHZCreate(wide.c_str(), frequencyHz, level, seconds) == 999 ? 0 : 70;
     }
-    const int code = WEXITSTATUS(status);
+    const ChildEnd end = RunInChild(request);
+#else
+    const ChildEnd end = RunInChild(*path, frequencyHz, level, seconds);
+#endif
+    if (!end.exited) {
+        std::fprintf(stderr, "wavhz: the tone writer was stopped (%s %#lx)\n",
+#if defined(_WIN32)
+                     "status",
+#else
+                     "signal",
+#endif
+                     end.code);
+        return 128 + static_cast<int>(end.code & 0x7F);
+    }
+    const auto code = static_cast<int>(end.code);
     if (code == kExitCannotWrite) {
         const bool tooLong = std::strlen(output) > kMaxNameBytes;
         std::fprintf(stderr, "wavhz: cannot write %s%s\n", output,
@@ -185,3 +269,25 @@ int main(int argc, char **argv) {
     }
     return code;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// Arguments arrive as UTF-16; they are handled as UTF-8 like everywhere else.
+int wmain(int argc, wchar_t **argv) {
+    std::vector<std::string> args;
+    for (int k = 1; k < argc; ++k) {
+        const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[k], -1, nullptr, 0,
+                                             nullptr, nullptr);
+        if (size <= 0) UsageError("argument " + std::to_string(k) + " is not valid UTF-16");
+        std::string arg(static_cast<std::size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[k], -1, arg.data(), size, nullptr,
+                            nullptr);
+        arg.pop_back();  // the terminator
+        args.push_back(std::move(arg));
+    }
+    return Run(args);
+}
+#else
+int main(int argc, char **argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

@@ -18,7 +18,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(QUILLOX_APP_FRAMEWORK_BUILDING) && defined(__GNUC__)
+#if defined(_WIN32) && defined(QUILLOX_APP_FRAMEWORK_BUILDING)
+#define APP_FRAMEWORK_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define APP_FRAMEWORK_API __declspec(dllimport)
+#elif defined(QUILLOX_APP_FRAMEWORK_BUILDING) && defined(__GNUC__)
 #define APP_FRAMEWORK_API __attribute__((visibility("default")))
 #else
 #define APP_FRAMEWORK_API

@@ -1,12 +1,20 @@
 #include "module/fatal_exit.h"
 
+#if defined(_WIN32)
+#include <stdlib.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace quillox {
 
 void FatalExit(int status) {
-    // _exit, not exit: the host's clean-up must not run in the middle of one
-    // of our calls, and nothing it buffered may be flushed on our account.
+    // At once: the host's clean-up must not run in the middle of one of our
+    // calls, and nothing it buffered may be flushed on our account.
+#if defined(_WIN32)
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+#endif
     _exit(status);
 }
 

@@ -49,18 +49,12 @@ std::int32_t ModuleMain(void *instance, std::uint32_t reason, void *) {
 }
 
 std::int32_t ModuleEntry(void *instance, std::uint32_t reason, void *reserved) {
-    if (reason == kProcessAttach) {
-        moduleStateHook(instance, reason, reserved);
-        // The runtime's start-up would come here: the library has no static
-        // initialisers of its own (its records start zeroed).
-        return ModuleMain(instance, reason, reserved);
-    }
-    const std::int32_t result = ModuleMain(instance, reason, reserved);
-    if (reason == kProcessDetach) {
-        // The runtime's shut-down would come here: the library registers no
-        // exit handlers.
-        moduleStateHook(instance, reason, reserved);
-    }
+    if (reason == kProcessAttach) moduleStateHook(instance, reason, reserved);
+    // On attach: the runtime's start-up, then ModuleMain. On detach:
+    // ModuleMain, then the runtime's shut-down. The library itself has no
+    // static initialisers and no exit handlers.
+    const std::int32_t result = RunModuleMainInRuntime(instance, reason, reserved);
+    if (reason == kProcessDetach) moduleStateHook(instance, reason, reserved);
     return result;
 }
 

@@ -8,6 +8,16 @@
 namespace quillox {
 namespace {
 
+}  // namespace
+
+// The dynamic loader has run the C++ runtime's start-up before the
+// constructor below, and runs its shut-down after the destructor.
+std::int32_t RunModuleMainInRuntime(void *instance, std::uint32_t reason, void *reserved) {
+    return ModuleMain(instance, reason, reserved);
+}
+
+namespace {
+
 void *OwnHandle() {
     Dl_info info{};
     return dladdr(reinterpret_cast<void *>(&ModuleEntry), &info) != 0 ? info.dli_fbase : nullptr;

@@ -22,7 +22,7 @@ float AmplitudeFromLevel(std::int32_t level) { return static_cast<float>(level /
 }  // namespace
 }  // namespace quillox
 
-extern "C" int32_t WAVHZCreate(const char16_t *path, int32_t frequencyHz, int32_t level,
+extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
                                uint32_t seconds) {
     using namespace quillox;
     toneSettings.seconds = seconds;

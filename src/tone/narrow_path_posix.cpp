@@ -11,7 +11,7 @@ bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-bool ConvertPathToNarrow(const char16_t *path, char (&name)[kOutputPathBytes]) {
+bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]) {
     if (path == nullptr) return false;
     std::size_t length = 0;
     // Append one byte, keeping room for the terminator.
@@ -20,7 +20,7 @@ bool ConvertPathToNarrow(const char16_t *path, char (&name)[kOutputPathBytes]) {
         name[length++] = static_cast<char>(byte);
         return true;
     };
-    for (const char16_t *unit = path; *unit != 0; ++unit) {
+    for (const WAVHZPathChar *unit = path; *unit != 0; ++unit) {
         char32_t c = *unit;
         if (IsHighSurrogate(c) && IsLowSurrogate(unit[1])) {
             ++unit;

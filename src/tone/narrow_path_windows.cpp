@@ -1,0 +1,30 @@
+#include "tone/narrow_path.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+
+namespace quillox {
+
+bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]) {
+    if (path == nullptr) return false;
+    // Room for two bytes a character, the most an ANSI code page takes; the
+    // name has to fit in kOutputPathBytes anyway, so no more is needed.
+    const std::size_t capacity = std::min((std::wcslen(path) + 1) * 2, kOutputPathBytes);
+    const int size = static_cast<int>(capacity);
+    if (GetACP() == CP_UTF8) {
+        // A UTF-8 code page takes neither a default character nor best fit.
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, name, size, nullptr,
+                                   nullptr) > 0;
+    }
+    // No "best fit": it would turn a fullwidth solidus (U+FF0F) into '/' and
+    // send the file into another folder. A character the code page lacks
+    // becomes its default character: then the name is refused.
+    BOOL usedDefault = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, name, size, nullptr,
+                               &usedDefault) > 0 &&
+           !usedDefault;
+}
+
+}  // namespace quillox
