@@ -3,7 +3,8 @@
 # builds, then
 #   ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]   writes a tone
 #                                  (default: tone.wav, 440 Hz, full scale, 3 s)
-#   ./build.sh test                runs every test
+#   ./build.sh test                runs every test (Linux, sanitizers, fuzzing,
+#                                  and the Windows build under Wine)
 #   ./build.sh bench               runs the micro-benchmarks
 #   ./build.sh compare             times wavhz against sox, ffmpeg and numpy
 set -euo pipefail
@@ -41,10 +42,11 @@ case "${1:-}" in
     ;;
   test)
     need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-      libsndfile1-dev clang libclang-rt-14-dev
+      libsndfile1-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64
     build ci
     build asan
     build fuzz
+    build windows  # compares its files with those of the ci build
     # A minute of fuzzing from the checked-in corpus; new inputs and the
     # fuzzer's files go to a folder of their own.
     fuzz_dir=$(mktemp -d)
@@ -58,6 +60,8 @@ case "${1:-}" in
     if [ "$status" -ne 0 ]; then tail -n 60 "$fuzz_dir/log"; exit 1; fi
     grep -E '^(Done|stat::(number_of_executed_units|new_units_added))' "$fuzz_dir/log"
     ctest --preset asan
+    ctest --preset windows
+    WINEPREFIX=$PWD/build/windows/wine-prefix wineserver -w  # let Wine finish
     ctest --preset ci
     ;;
   bench)
@@ -71,7 +75,7 @@ case "${1:-}" in
     python3 bench/compare_tools.py build/release/wavhz
     ;;
   *)
-    sed -n '2,8p' "$0" >&2
+    sed -n '2,9p' "$0" >&2
     exit 64
     ;;
 esac

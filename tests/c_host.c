@@ -8,7 +8,7 @@
 int main(int argc, char **argv) {
     if (argc != 2) return 3;
     /* The file name arrives as UTF-8 bytes; ASCII widens unit for unit. */
-    char16_t path[200];
+    WAVHZPathChar path[200];
     size_t n = 0;
     for (; argv[1][n] != '\0' && n + 1 < sizeof path / sizeof path[0]; ++n) {
         path[n] = (unsigned char)argv[1][n];

@@ -1,7 +1,15 @@
-# Fails unless the shared library LIBRARY exports exactly WAVHZCreate.
-execute_process(COMMAND nm -D --defined-only --format=just-symbols "${LIBRARY}"
-                OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
-string(STRIP "${symbols}" symbols)
+# Fails unless the shared library LIBRARY exports exactly WAVHZCreate: nm on
+# ELF, the export name table of OBJDUMP -p on a Windows DLL.
+if(LIBRARY MATCHES "\\.dll$")
+  execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" table "${dump}")
+  string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_@]*\n" symbols "${CMAKE_MATCH_1}")
+  string(STRIP "${symbols}" symbols)
+else()
+  execute_process(COMMAND nm -D --defined-only --format=just-symbols "${LIBRARY}"
+                  OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+  string(STRIP "${symbols}" symbols)
+endif()
 if(NOT result EQUAL 0 OR NOT symbols STREQUAL "WAVHZCreate")
   message(FATAL_ERROR "expected WAVHZCreate alone, the library exports:\n${symbols}")
 endif()

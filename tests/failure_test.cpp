@@ -1,15 +1,19 @@
 // Requests the library refuses or cannot complete: the process ends with
 // status 1 or 2, and nothing is left behind that looks like a good file.
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <utility>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <csignal>
-#include <optional>
-#include <utility>
-#include <fcntl.h>
-#include <unistd.h>
+#endif
 
 #include "QuilloxWAVFrequency.h"
 #include "test_support.h"
@@ -21,6 +25,7 @@ namespace {
 using testing::ExitedWithCode;
 namespace fs = std::filesystem;
 
+#if !defined(_WIN32)
 TEST(NarrowPath, Utf16BecomesExactUtf8) {
     const std::string a197(197, 'a'), a198(198, 'a'), a199(199, 'a');
     const std::pair<std::u16string, std::optional<std::string>> cases[] = {
@@ -31,15 +36,15 @@ TEST(NarrowPath, Utf16BecomesExactUtf8) {
         {u"a\xDC00.wav", std::nullopt},                 // unpaired low surrogate
         {u"a\xDC00\xD800", std::nullopt},               // a pair in the wrong order
         {u"a\xD800", std::nullopt},                     // high surrogate at the end
-        {U16(a199), a199},                              // 199 bytes and the terminator fit
-        {U16(a199 + "a"), std::nullopt},                // 200 do not
+        {ToPath(a199), a199},                              // 199 bytes and the terminator fit
+        {ToPath(a199 + "a"), std::nullopt},                // 200 do not
         // Characters of 2, 3 and 4 bytes that just fit, and that straddle the limit.
-        {U16(a197) + u"\u00e9", a197 + "\xc3\xa9"},
-        {U16(a198) + u"\u00e9", std::nullopt},
-        {U16(a197.substr(1)) + u"\u20ac", a197.substr(1) + "\xe2\x82\xac"},
-        {U16(a197) + u"\u20ac", std::nullopt},
-        {U16(a197.substr(2)) + u"\U0001F3B5", a197.substr(2) + "\xf0\x9f\x8e\xb5"},
-        {U16(a197) + u"\U0001F3B5", std::nullopt},
+        {ToPath(a197) + u"\u00e9", a197 + "\xc3\xa9"},
+        {ToPath(a198) + u"\u00e9", std::nullopt},
+        {ToPath(a197.substr(1)) + u"\u20ac", a197.substr(1) + "\xe2\x82\xac"},
+        {ToPath(a197) + u"\u20ac", std::nullopt},
+        {ToPath(a197.substr(2)) + u"\U0001F3B5", a197.substr(2) + "\xf0\x9f\x8e\xb5"},
+        {ToPath(a197) + u"\U0001F3B5", std::nullopt},
     };
     for (const auto &[path, narrow] : cases) {
         char name[kOutputPathBytes];
@@ -49,6 +54,7 @@ TEST(NarrowPath, Utf16BecomesExactUtf8) {
     char name[kOutputPathBytes];
     EXPECT_FALSE(ConvertPathToNarrow(nullptr, name));
 }
+#endif
 
 class Refusals : public testing::Test {
 protected:
@@ -60,13 +66,13 @@ TEST_F(Refusals, UnwritableNamesEndWithStatus2AndCreateNothing) {
     const std::string base = (dir / "");
     const std::string at200(200 - base.size(), 'n');
     WriteText(dir / "file.wav", "");
-    const std::u16string names[] = {
-        U16(dir / "missing/tone.wav"),
-        U16(dir / "file.wav/tone.wav"),  // through a file
-        U16(base),                       // the folder itself
-        U16(dir / "a") + u"\xD800.wav",
-        U16(base + at200),  // 200 bytes: no room for the terminator
-        u"",
+    const PathString names[] = {
+        ToPath(dir / "missing/tone.wav"),
+        ToPath(dir / "file.wav/tone.wav"),  // through a file
+        ToPath(base),                       // the folder itself
+        ToPath(dir / "a") + static_cast<WAVHZPathChar>(0xD800) + ToPath(".wav"),
+        ToPath(base + at200),  // 200 bytes: no room for the terminator
+        PathString(),
     };
     for (const auto &name : names) {
         EXPECT_EXIT(WAVHZCreate(name.c_str(), 440, 10, 1), ExitedWithCode(2), "");
@@ -77,7 +83,7 @@ TEST_F(Refusals, UnwritableNamesEndWithStatus2AndCreateNothing) {
     EXPECT_TRUE(IsEmpty());
 
     const std::string at199 = base + at200.substr(1);
-    EXPECT_EQ(WAVHZCreate(U16(at199).c_str(), 440, 10, 0), 999);
+    EXPECT_EQ(WAVHZCreate(ToPath(at199).c_str(), 440, 10, 0), 999);
     EXPECT_EQ(fs::file_size(at199), 44u);
 }
 
@@ -85,10 +91,13 @@ TEST_F(Refusals, TonesTooLongForTheSizeFieldsEndWithStatus1) {
     const std::string path = dir / "kept.wav";
     WriteText(path, "kept");
     for (const std::uint32_t seconds : {48696u, UINT32_MAX}) {
-        EXPECT_EXIT(WAVHZCreate(U16(path).c_str(), 440, 10, seconds), ExitedWithCode(1), "");
+        EXPECT_EXIT(WAVHZCreate(ToPath(path).c_str(), 440, 10, seconds), ExitedWithCode(1), "");
     }
     EXPECT_EQ(ReadBytes(path), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
 }
+
+#if !defined(_WIN32)
+// Limits, devices and users as POSIX systems have them.
 
 TEST_F(Refusals, AReadOnlyFolderEndsWithStatus2) {
     const std::string folder = dir / "read-only";
@@ -98,7 +107,7 @@ TEST_F(Refusals, AReadOnlyFolderEndsWithStatus2) {
     const auto writeAsSomeoneElse = [&] {
         // Root writes anywhere: take the request to an ordinary user first.
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-        WAVHZCreate(U16(folder + "/tone.wav").c_str(), 440, 10, 1);
+        WAVHZCreate(ToPath(folder + "/tone.wav").c_str(), 440, 10, 1);
     };
     EXPECT_EXIT(writeAsSomeoneElse(), ExitedWithCode(2), "");
     EXPECT_TRUE(fs::is_empty(folder));
@@ -111,7 +120,7 @@ TEST_F(Refusals, AFailedAllocationEndsWithStatus1AndCreatesNothing) {
     const auto requestWithLittleMemory = [&] {
         const rlimit limit = {rlim_t{256} << 20, rlim_t{256} << 20};
         setrlimit(RLIMIT_AS, &limit);
-        WAVHZCreate(U16(dir / "tone.wav").c_str(), 440, 10, 3600);  // 318 MB of samples
+        WAVHZCreate(ToPath(dir / "tone.wav").c_str(), 440, 10, 3600);  // 318 MB of samples
     };
     EXPECT_EXIT(requestWithLittleMemory(), ExitedWithCode(1), "");
     EXPECT_TRUE(IsEmpty());
@@ -123,7 +132,7 @@ TEST_F(Refusals, AWriteCutShortRemovesThePartialFile) {
         std::signal(SIGXFSZ, SIG_IGN);  // so that the write fails instead
         const rlimit limit = {50000, 50000};
         setrlimit(RLIMIT_FSIZE, &limit);
-        WAVHZCreate(U16(path).c_str(), 440, 10, 1);
+        WAVHZCreate(ToPath(path).c_str(), 440, 10, 1);
     };
     EXPECT_EXIT(writeWithSmallFileLimit(), ExitedWithCode(2), "");
     EXPECT_TRUE(IsEmpty());
@@ -140,11 +149,13 @@ TEST_F(Refusals, AFailedWriteToADeviceKeepsTheDevice) {
     if (fd >= 0) close(fd);
     if (!failsToWrite) GTEST_SKIP() << "device nodes do not work in " << dir.path();
 
-    EXPECT_EXIT(WAVHZCreate(U16(node).c_str(), 440, 10, 1), ExitedWithCode(2), "");
+    EXPECT_EXIT(WAVHZCreate(ToPath(node).c_str(), 440, 10, 1), ExitedWithCode(2), "");
     struct stat status{};
     ASSERT_EQ(stat(node.c_str(), &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
 }
+
+#endif
 
 }  // namespace
 }  // namespace quillox::test

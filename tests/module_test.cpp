@@ -13,7 +13,7 @@
 namespace quillox::test {
 namespace {
 
-using CreateFunction = std::int32_t(const char16_t *, std::int32_t, std::int32_t, std::uint32_t);
+using CreateFunction = std::int32_t(const WAVHZPathChar *, std::int32_t, std::int32_t, std::uint32_t);
 
 int RegistrationCount() {
     int count = 0;
@@ -39,7 +39,7 @@ protected:
     static std::vector<std::uint8_t> Tone(void *handle, const std::string &path) {
         auto *create = reinterpret_cast<CreateFunction *>(dlsym(handle, "WAVHZCreate"));
         EXPECT_NE(create, nullptr);
-        EXPECT_EQ(create(U16(path).c_str(), 1000, 10, 1), 999);
+        EXPECT_EQ(create(ToPath(path).c_str(), 1000, 10, 1), 999);
         return ReadBytes(path);
     }
 };

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "QuilloxWAVFrequency.h"
 
 namespace quillox::test {
 
@@ -15,8 +17,10 @@ namespace quillox::test {
 class TempDir {
 public:
     TempDir() {
-        std::string name = (std::filesystem::temp_directory_path() / "quillox-XXXXXX").string();
-        path_ = mkdtemp(name.data());
+        std::random_device random;
+        do {
+            path_ = std::filesystem::temp_directory_path() / ("quillox-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(path_));
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir &) = delete;
@@ -29,8 +33,9 @@ private:
     std::filesystem::path path_;
 };
 
-// ASCII text as the UTF-16 the library takes.
-inline std::u16string U16(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
+// An ASCII name as the UTF-16 string the library takes.
+using PathString = std::basic_string<WAVHZPathChar>;
+inline PathString ToPath(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

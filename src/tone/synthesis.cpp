@@ -45,17 +45,16 @@ void SynthesizeWith(const SampleRun &run) {
     }
 }
 
+#if defined(QUILLOX_PORTABLE_SINE)
+constexpr double (*kSine)(double) = PortableSine;
+#else
 double LibrarySine(double theta) { return std::sin(theta); }
+constexpr double (*kSine)(double) = LibrarySine;
+#endif
 
 }  // namespace
 
-void SynthesizeScalar(const SampleRun &run) {
-#if defined(QUILLOX_PORTABLE_SINE)
-    SynthesizeWith<PortableSine>(run);
-#else
-    SynthesizeWith<LibrarySine>(run);
-#endif
-}
+void SynthesizeScalar(const SampleRun &run) { SynthesizeWith<kSine>(run); }
 
 void SynthesizeScalarPortableSine(const SampleRun &run) { SynthesizeWith<PortableSine>(run); }
 

@@ -1,6 +1,8 @@
 #include "tone/wav_chunk.h"
 
+#if !defined(_WIN32)
 #include <sys/mman.h>
+#endif
 
 #include <cstring>
 
@@ -18,6 +20,9 @@ constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 // every byte of it once, and faulting it in 4 KiB at a time would cost more
 // than computing the samples.
 void *AllocateBytes(std::size_t total) {
+#if defined(_WIN32)
+    return std::malloc(total);  // no aligned_alloc whose memory std::free takes
+#else
     if (total < kHugePageBytes) return std::malloc(total);
     const std::size_t rounded = (total + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
     void *const bytes = std::aligned_alloc(kHugePageBytes, rounded);
@@ -25,6 +30,7 @@ void *AllocateBytes(std::size_t total) {
     if (bytes != nullptr) madvise(bytes, rounded, MADV_HUGEPAGE);  // only a hint
 #endif
     return bytes;
+#endif
 }
 
 // Give `chunk` a buffer for `size` bytes after its header and write the

@@ -1,0 +1,128 @@
+// A Windows host: loads the DLL by name, looks WAVHZCreate up, writes files,
+// and frees the DLL again.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "QuilloxAppFramework.h"
+#include "test_support.h"
+
+namespace quillox::test {
+namespace {
+
+using testing::ExitedWithCode;
+using CreateFunction = std::int32_t(const wchar_t *, std::int32_t, std::int32_t, std::uint32_t);
+
+int RegistrationCount() {
+    int count = 0;
+    for (auto *r = AppFirstRegistration(); r != nullptr; r = r->next) ++count;
+    return count;
+}
+
+class WindowsHost : public testing::Test {
+protected:
+    void SetUp() override {
+        AppClearJournal();
+        library = LoadLibraryW(L"QuilloxWAVFrequency.dll");
+        ASSERT_NE(library, nullptr) << "error " << GetLastError();
+        create = reinterpret_cast<CreateFunction *>(
+            reinterpret_cast<void *>(GetProcAddress(library, "WAVHZCreate")));
+        ASSERT_NE(create, nullptr);
+    }
+    void TearDown() override {
+        if (library != nullptr) FreeLibrary(library);
+    }
+    HMODULE library = nullptr;
+    CreateFunction *create = nullptr;
+};
+
+TEST_F(WindowsHost, LoadingRegistersAndFreeingDeregisters) {
+    EXPECT_STREQ(AppJournal(), "SIAC");
+    ASSERT_EQ(RegistrationCount(), 1);
+    EXPECT_EQ(AppFirstRegistration()->module->instance, static_cast<void *>(library));
+    AppClearJournal();
+    ASSERT_TRUE(FreeLibrary(library));
+    library = nullptr;
+    EXPECT_STREQ(AppJournal(), "T");
+    EXPECT_EQ(RegistrationCount(), 0);
+}
+
+TEST_F(WindowsHost, AFailedInitialisationFailsTheLoad) {
+    ASSERT_TRUE(FreeLibrary(library));
+    AppSetFailures(1, 0);
+    library = LoadLibraryW(L"QuilloxWAVFrequency.dll");
+    AppSetFailures(0, 0);
+    EXPECT_EQ(library, nullptr);
+    EXPECT_EQ(RegistrationCount(), 0);
+    EXPECT_EQ(AppInitialisedModuleCount(), 0);
+}
+
+TEST_F(WindowsHost, VersionRecordSays1001UsEnglish) {
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(library, path, MAX_PATH), 0u);
+    std::vector<char> record(GetFileVersionInfoSizeW(path, nullptr));
+    ASSERT_FALSE(record.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(record.size()), record.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void **>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    WORD *translation = nullptr;
+    ASSERT_TRUE(VerQueryValueW(record.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void **>(&translation), &size));
+    EXPECT_EQ(translation[0], 0x0409);  // US English
+}
+
+TEST_F(WindowsHost, WritesTheBytesOfTheLinuxBuild) {
+    const char *linuxFiles = std::getenv("QUILLOX_LINUX_FILES");
+    const char *requests = std::getenv("QUILLOX_REQUESTS");
+    if (linuxFiles == nullptr || requests == nullptr) GTEST_SKIP() << "no Linux files to compare";
+    TempDir dir;
+    std::ifstream list(requests);
+    int compared = 0;
+    for (std::string line; std::getline(list, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::int32_t frequencyHz = 0, level = 0;
+        std::uint32_t seconds = 0;
+        fields >> frequencyHz >> level >> seconds;
+        const std::string name = std::to_string(frequencyHz) + "_" + std::to_string(level) + "_" +
+                                 std::to_string(seconds) + ".wav";
+        ASSERT_EQ(create(ToPath(dir / name).c_str(), frequencyHz, level, seconds), 999);
+        const auto expected = ReadBytes(std::string(linuxFiles) + "/" + name);
+        ASSERT_FALSE(expected.empty()) << name;
+        EXPECT_TRUE(ReadBytes(dir / name) == expected) << name;
+        ++compared;
+    }
+    EXPECT_GE(compared, 10);
+}
+
+TEST_F(WindowsHost, NamesOutsideTheAnsiCodePageAreRefused) {
+    TempDir dir;
+    const PathString base = ToPath(dir / "");
+    // In every Western code page: written under its own name.
+    ASSERT_EQ(create((base + L"caf\u00e9.wav").c_str(), 440, 10, 0), 999);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / L"caf\u00e9.wav"));
+    std::filesystem::remove(dir.path() / L"caf\u00e9.wav");
+    // A CJK character, and a fullwidth solidus that "best fit" would turn
+    // into '/', sending the file into the folder "a".
+    std::filesystem::create_directory(dir.path() / "a");
+    for (const PathString &name : {base + L"\u4e2d.wav", base + L"a\uff0fb.wav"}) {
+        EXPECT_EXIT(create(name.c_str(), 440, 10, 1), ExitedWithCode(2), "");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "a"));
+    std::filesystem::remove(dir.path() / "a");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace
+}  // namespace quillox::test
