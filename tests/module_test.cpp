@@ -15,12 +15,6 @@ namespace {
 
 using CreateFunction = std::int32_t(const WAVHZPathChar *, std::int32_t, std::int32_t, std::uint32_t);
 
-int RegistrationCount() {
-    int count = 0;
-    for (auto *r = AppFirstRegistration(); r != nullptr; r = r->next) ++count;
-    return count;
-}
-
 class Module : public testing::Test {
 protected:
     void SetUp() override {
@@ -60,7 +54,7 @@ TEST_F(Module, RegistersOnLoadAndDeregistersOnUnload) {
     EXPECT_EQ(state->classListHead, nullptr);
     EXPECT_EQ(state->factoryListInitialHead, &factories);
     EXPECT_EQ(state->factoryListHead, nullptr);
-    ASSERT_EQ(RegistrationCount(), 1);
+    ASSERT_EQ(AppRegistrationCount(), 1);
     const AppDllRegistration *registration = AppFirstRegistration();
     EXPECT_EQ(registration->systemFlag, 0);
     Dl_info info{};
@@ -72,7 +66,7 @@ TEST_F(Module, RegistersOnLoadAndDeregistersOnUnload) {
     ASSERT_EQ(dlclose(handle), 0);
     EXPECT_FALSE(IsLoaded());
     EXPECT_STREQ(AppJournal(), "T");
-    EXPECT_EQ(RegistrationCount(), 0);
+    EXPECT_EQ(AppRegistrationCount(), 0);
     EXPECT_EQ(AppInitialisedModuleCount(), 0);
 }
 
@@ -81,7 +75,7 @@ TEST_F(Module, AFailedAllocationLeavesTheLibraryUnregisteredButLoaded) {
     void *handle = Load();
     ASSERT_NE(handle, nullptr) << dlerror();
     EXPECT_STREQ(AppJournal(), "SIA");
-    EXPECT_EQ(RegistrationCount(), 0);
+    EXPECT_EQ(AppRegistrationCount(), 0);
     EXPECT_EQ(AppInitialisedModuleCount(), 1);
     ASSERT_EQ(dlclose(handle), 0);
     EXPECT_STREQ(AppJournal(), "SIAT");
@@ -94,7 +88,7 @@ TEST_F(Module, AFailedInitialisationIsNotTerminatedAndTonesStillWork) {
     void *handle = Load();
     ASSERT_NE(handle, nullptr) << dlerror();
     EXPECT_STREQ(AppJournal(), "SI");
-    EXPECT_EQ(RegistrationCount(), 0);
+    EXPECT_EQ(AppRegistrationCount(), 0);
     EXPECT_EQ(Tone(handle, dir / "t.wav").size(), 88244u);
     ASSERT_EQ(dlclose(handle), 0);
     EXPECT_STREQ(AppJournal(), "SI");  // nothing to terminate
@@ -111,9 +105,9 @@ TEST_F(Module, ManyCyclesLeaveNothingBehind) {
     for (int cycle = 0; cycle < 200; ++cycle) {
         handle = Load();
         ASSERT_NE(handle, nullptr) << dlerror();
-        ASSERT_EQ(RegistrationCount(), 1);
+        ASSERT_EQ(AppRegistrationCount(), 1);
         ASSERT_EQ(dlclose(handle), 0);
-        ASSERT_EQ(RegistrationCount(), 0);
+        ASSERT_EQ(AppRegistrationCount(), 0);
     }
     handle = Load();
     EXPECT_EQ(Tone(handle, dir / "again.wav"), first);  // the same bytes after reloads

@@ -77,6 +77,8 @@ APP_FRAMEWORK_API AppModuleState *AppCurrentModuleState(void);
 
 /* The first registration of the chain (the newest), or null. */
 APP_FRAMEWORK_API const AppDllRegistration *AppFirstRegistration(void);
+/* How many registrations the chain holds. */
+APP_FRAMEWORK_API int32_t AppRegistrationCount(void);
 /* How many extension-module records are initialised now. */
 APP_FRAMEWORK_API int32_t AppInitialisedModuleCount(void);
 /* The calls made since the last AppClearJournal, one letter each:

@@ -66,6 +66,12 @@ AppModuleState *AppCurrentModuleState(void) {
 }
 
 const AppDllRegistration *AppFirstRegistration(void) { return chain; }
+
+int32_t AppRegistrationCount(void) {
+    int32_t count = 0;
+    for (const AppDllRegistration *r = chain; r != NULL; r = r->next) ++count;
+    return count;
+}
 int32_t AppInitialisedModuleCount(void) { return initialisedModules; }
 const char *AppJournal(void) { return journal; }
 void AppClearJournal(void) { journal[0] = '\0'; }

@@ -19,12 +19,6 @@ namespace {
 using testing::ExitedWithCode;
 using CreateFunction = std::int32_t(const wchar_t *, std::int32_t, std::int32_t, std::uint32_t);
 
-int RegistrationCount() {
-    int count = 0;
-    for (auto *r = AppFirstRegistration(); r != nullptr; r = r->next) ++count;
-    return count;
-}
-
 class WindowsHost : public testing::Test {
 protected:
     void SetUp() override {
@@ -44,13 +38,13 @@ protected:
 
 TEST_F(WindowsHost, LoadingRegistersAndFreeingDeregisters) {
     EXPECT_STREQ(AppJournal(), "SIAC");
-    ASSERT_EQ(RegistrationCount(), 1);
+    ASSERT_EQ(AppRegistrationCount(), 1);
     EXPECT_EQ(AppFirstRegistration()->module->instance, static_cast<void *>(library));
     AppClearJournal();
     ASSERT_TRUE(FreeLibrary(library));
     library = nullptr;
     EXPECT_STREQ(AppJournal(), "T");
-    EXPECT_EQ(RegistrationCount(), 0);
+    EXPECT_EQ(AppRegistrationCount(), 0);
 }
 
 TEST_F(WindowsHost, AFailedInitialisationFailsTheLoad) {
@@ -59,7 +53,7 @@ TEST_F(WindowsHost, AFailedInitialisationFailsTheLoad) {
     library = LoadLibraryW(L"QuilloxWAVFrequency.dll");
     AppSetFailures(0, 0);
     EXPECT_EQ(library, nullptr);
-    EXPECT_EQ(RegistrationCount(), 0);
+    EXPECT_EQ(AppRegistrationCount(), 0);
     EXPECT_EQ(AppInitialisedModuleCount(), 0);
 }
 
