@@ -172,6 +172,8 @@ ChildEnd RunInChild(const std::vector<std::string> &args) {
 
 std::FILE *SummaryStream(const char *) { return stdout; }
 
+constexpr char kStoppedBy[] = "status";  // what a crashed child's code is
+
 #else
 
 ChildEnd RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::int32_t level,
@@ -196,6 +198,8 @@ ChildEnd RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::i
     if (WIFSIGNALED(status)) return {false, static_cast<unsigned long>(WTERMSIG(status))};
     return {true, static_cast<unsigned long>(WEXITSTATUS(status))};
 }
+
+constexpr char kStoppedBy[] = "signal";  // what a killed child's code is
 
 // The summary goes to stderr when the tone itself went to stdout.
 std::FILE *SummaryStream(const char *output) {
@@ -246,13 +250,7 @@ int Run(const std::vector<std::string> &args) {
     const ChildEnd end = RunInChild(*path, frequencyHz, level, seconds);
 #endif
     if (!end.exited) {
-        std::fprintf(stderr, "wavhz: the tone writer was stopped (%s %#lx)\n",
-#if defined(_WIN32)
-                     "status",
-#else
-                     "signal",
-#endif
-                     end.code);
+        std::fprintf(stderr, "wavhz: the tone writer was stopped (%s %#lx)\n", kStoppedBy, end.code);
         return 128 + static_cast<int>(end.code & 0x7F);
     }
     const auto code = static_cast<int>(end.code);

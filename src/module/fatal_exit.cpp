@@ -15,7 +15,7 @@ void FatalExit(int status) {
 #if defined(_WIN32)
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
 #endif
-    _exit(status);
+    _exit(status);  // on Windows only reached if termination was refused
 }
 
 }  // namespace quillox
