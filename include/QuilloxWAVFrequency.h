@@ -28,12 +28,20 @@
  *   flush) with exit status
  *     1  the tone does not fit in memory, or `seconds` > 48,695 (the file
  *        sizes would not fit the 32-bit RIFF length fields);
- *     2  the file cannot be written: it cannot be opened, a write, flush or
- *        close fails (a partial regular file is removed), `path` is null,
- *        or its name cannot be represented exactly or is longer than
- *        199 bytes once converted.
- *   In every case but a failed write, an existing file of that name is
- *   left untouched.
+ *     2  the file cannot be written: it cannot be opened, the disk or the
+ *        file-size limit has no room for it, a write or the close fails,
+ *        `path` is null, or its name cannot be represented exactly or is
+ *        longer than 199 bytes once converted.
+ *   A failed request touches nothing but the file it opened. A file it
+ *   created is removed. An existing file keeps every byte when the failure
+ *   can be foreseen: on POSIX systems room for the whole file is reserved
+ *   and the file-size limit checked before the first byte changes (no
+ *   SIGXFSZ ends the process). Only a write that fails after that, or any
+ *   failed write on Windows, empties the file, so that nothing is left
+ *   that looks like a complete tone. A symbolic link given as `path` is
+ *   followed and never removed; devices, FIFOs and pipes are written as
+ *   they are and never truncated or removed. The file is opened
+ *   close-on-exec (on Windows, not inherited by child processes).
  *
  *   The file name: `path` is a NUL-terminated UTF-16 string (`char16_t`;
  *   `wchar_t` on Windows). On POSIX systems it is converted to UTF-8,
@@ -42,9 +50,11 @@
  *   character the code page lacks, which is never replaced by a look-alike)
  *   is refused (status 2). The converted name must fit in 199 bytes.
  *
- *   Calls must not overlap: the library keeps the current request in one
- *   module-wide record, so a host calls WAVHZCreate from one thread at a
- *   time. The library prints nothing, logs nothing and starts no threads.
+ *   Call WAVHZCreate from one thread at a time: the library keeps the
+ *   current request in one module-wide record. Calls that overlap anyway
+ *   wait for each other (one lock around the request), so each writes its
+ *   own tone under its own name. The library prints nothing, logs nothing
+ *   and starts no threads.
  */
 #ifndef QUILLOX_WAV_FREQUENCY_H
 #define QUILLOX_WAV_FREQUENCY_H

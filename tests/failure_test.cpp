@@ -2,11 +2,16 @@
 // status 1 or 2, and nothing is left behind that looks like a good file.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <map>
 #include <optional>
 #include <utility>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -126,16 +131,95 @@ TEST_F(Refusals, AFailedAllocationEndsWithStatus1AndCreatesNothing) {
     EXPECT_TRUE(IsEmpty());
 }
 
-TEST_F(Refusals, AWriteCutShortRemovesThePartialFile) {
-    const std::string path = dir / "tone.wav";
-    const auto writeWithSmallFileLimit = [&] {
-        std::signal(SIGXFSZ, SIG_IGN);  // so that the write fails instead
-        const rlimit limit = {50000, 50000};
+// What a folder holds, links not followed: each entry's kind and contents
+// (a file's length and hash, a link's target), so that "nothing changed" can be compared whole.
+std::map<std::string, std::string> Snapshot(const fs::path &root) {
+    std::map<std::string, std::string> entries;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink()) {
+            entries[name] = "link to " + fs::read_symlink(entry.path()).string();
+        } else if (entry.is_regular_file()) {
+            const auto bytes = ReadBytes(entry.path().string());
+            const std::string text(bytes.begin(), bytes.end());
+            entries[name] = std::to_string(bytes.size()) + " bytes, hash " +
+                            std::to_string(std::hash<std::string>{}(text));
+        } else {
+            entries[name] = "folder";
+        }
+    }
+    return entries;
+}
+
+// Writes that cannot finish, from a full disk or a file-size limit: status
+// 2, and the folder exactly as it was. No link is removed, no existing file
+// loses a byte, no file created by the call stays, no signal ends it.
+TEST_F(Refusals, FailedWritesHarmNothing) {
+    // A 1 MiB disk, mounted in a mount namespace of this test process alone.
+    const std::string full = dir / "full";
+    fs::create_directory(full);
+    std::string noFullDisk;
+    if (geteuid() != 0) {
+        noFullDisk = "mounting a small file system needs root";
+    } else if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+               mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
+        noFullDisk = std::string("no private mount of a small file system here: ") + std::strerror(errno);
+    }
+    const std::string kept(100000, 'k');
+    WriteText(dir / "kept.wav", kept);
+    if (noFullDisk.empty()) {
+        WriteText(full + "/existing.wav", kept);
+        fs::create_symlink("existing.wav", full + "/link.wav");
+        fs::create_symlink("nothing-yet.wav", full + "/dangling.wav");
+        WriteText(full + "/stdout.wav", "");  // what `> stdout.wav` leaves
+        fs::create_directory(full + "/locked");
+        WriteText(full + "/locked/kept.wav", kept);
+        fs::permissions(full + "/locked/kept.wav", fs::perms::all & ~fs::perms::owner_exec &
+                                                       ~fs::perms::group_exec & ~fs::perms::others_exec);
+        fs::permissions(full + "/locked", fs::perms::owner_all | fs::perms::group_read |
+                                              fs::perms::group_exec | fs::perms::others_read |
+                                              fs::perms::others_exec);
+    }
+    // Like /dev/stdout: a link through /proc to the descriptor.
+    fs::create_symlink("/proc/self/fd/1", dir / "stdout");
+    const auto limitFileSize = [] {
+        const rlimit limit = {51200, 51200};  // SIGXFSZ keeps its default action
         setrlimit(RLIMIT_FSIZE, &limit);
-        WAVHZCreate(ToPath(path).c_str(), 440, 10, 1);
     };
-    EXPECT_EXIT(writeWithSmallFileLimit(), ExitedWithCode(2), "");
-    EXPECT_TRUE(IsEmpty());
+    const auto stdoutToFullDisk = [&] {
+        const int fd = open((full + "/stdout.wav").c_str(), O_WRONLY | O_TRUNC);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
+    };
+    const auto asSomeoneElse = [] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    };
+    const struct {
+        const char *what;
+        std::string name;
+        bool onFullDisk;
+        std::function<void()> before;  // in the child, before the request
+    } rows[] = {
+        {"a new file on a full disk", full + "/new.wav", true, nullptr},
+        {"an existing file on a full disk", full + "/existing.wav", true, nullptr},
+        {"a link to an existing file on a full disk", full + "/link.wav", true, nullptr},
+        {"a dangling link on a full disk", full + "/dangling.wav", true, nullptr},
+        {"standard output redirected to a full disk", dir / "stdout", true, stdoutToFullDisk},
+        {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", true, asSomeoneElse},
+        {"a new file over the file-size limit", dir / "new.wav", false, limitFileSize},
+        {"an existing file over the file-size limit", dir / "kept.wav", false, limitFileSize},
+    };
+    const auto before = Snapshot(dir.path());
+    for (const auto &row : rows) {
+        if (row.onFullDisk && !noFullDisk.empty()) continue;
+        const auto request = [&] {
+            if (row.before) row.before();
+            WAVHZCreate(ToPath(row.name).c_str(), 440, 10, 20);  // 1.7 MB
+        };
+        EXPECT_EXIT(request(), ExitedWithCode(2), "") << row.what;
+        EXPECT_EQ(Snapshot(dir.path()), before) << row.what;
+    }
+    if (noFullDisk.empty()) umount2(full.c_str(), MNT_DETACH);
+    if (!noFullDisk.empty()) GTEST_SKIP() << "the full-disk rows: " << noFullDisk;
 }
 
 TEST_F(Refusals, AFailedWriteToADeviceKeepsTheDevice) {

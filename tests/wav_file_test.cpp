@@ -1,11 +1,15 @@
 // Whole files written by WAVHZCreate: layout, sizes, replacement, read-back.
 #include <gtest/gtest.h>
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
@@ -57,6 +61,41 @@ TEST(WavFile, EachCallReplacesTheFileAndDependsOnItsOwnArguments) {
     WriteText(dir / "tone.wav", std::string(500000, 'x'));  // longer than any tone below
     Tone(dir, 1000, 20, 2);
     EXPECT_EQ(Tone(dir, 440, 10, 1), alone);
+#if !defined(_WIN32)
+    // Replaced in place, as "wb" does: the same file, so a hard link sees the new tone.
+    const std::string link = dir / "link.wav";
+    std::filesystem::create_hard_link(dir / "tone.wav", link);
+    Tone(dir, 1000, 20, 2);
+    EXPECT_EQ(Tone(dir, 440, 10, 1), alone);
+    EXPECT_EQ(ReadBytes(link), alone);
+#endif
+}
+
+// Hosts are asked to call from one thread at a time; calls that overlap
+// anyway take turns, and each writes its own tone under its own name.
+TEST(WavFile, OverlappingCallsEachWriteTheirOwnTone) {
+    TempDir dir;
+    constexpr int kThreads = 4, kCalls = 10;
+    const auto frequencyOf = [](int thread, int call) { return 100 + 37 * (kCalls * thread + call); };
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int call = 0; call < kCalls; ++call) {
+                const std::string name = dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav");
+                WAVHZCreate(ToPath(name).c_str(), frequencyOf(thread, call), 10 + thread * 10, 1);
+            }
+        });
+    }
+    for (auto &thread : threads) thread.join();
+    std::vector<std::uint8_t> expected(88200);
+    for (int thread = 0; thread < kThreads; ++thread) {
+        for (int call = 0; call < kCalls; ++call) {
+            const auto file = ReadBytes(dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav"));
+            SynthesizeScalar({frequencyOf(thread, call), 1.0f + thread, 0, 44100, expected.data()});
+            ASSERT_EQ(file.size(), 88244u) << thread << "-" << call;
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 44)) << thread << "-" << call;
+        }
+    }
 }
 
 TEST(WavFile, ExtremeArgumentsGiveTheReferenceSamples) {
@@ -77,6 +116,42 @@ TEST(WavFile, ExtremeArgumentsGiveTheReferenceSamples) {
 }
 
 #if !defined(_WIN32)
+// The descriptor is close-on-exec: a program started on another thread while
+// a tone is written does not inherit it. Seen while the call is blocked on a
+// FIFO that is read slowly.
+TEST(WavFile, TheOutputIsClosedOnExec) {
+    TempDir dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::thread writer([&] { WAVHZCreate(ToPath(fifo).c_str(), 440, 10, 1); });
+    int flags = -1;
+    for (int tries = 0; flags < 0 && tries < 5000; ++tries) {
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const int fd = std::stoi(entry.path().filename().string());
+            if (fd != reader && std::filesystem::read_symlink(entry.path(), error) == fifo) {
+                flags = fcntl(fd, F_GETFD);
+            }
+        }
+        if (flags < 0) usleep(1000);
+    }
+    // Read the whole tone, so that the call can end.
+    std::size_t total = 0;
+    char buffer[65536];
+    for (int idle = 0; total < 88244 && idle < 5000;) {
+        const ssize_t n = read(reader, buffer, sizeof buffer);
+        if (n > 0) total += static_cast<std::size_t>(n);
+        else usleep(1000), ++idle;
+    }
+    writer.join();
+    close(reader);
+    EXPECT_EQ(total, 88244u);
+    ASSERT_GE(flags, 0) << "the call's descriptor was never seen";
+    EXPECT_NE(flags & FD_CLOEXEC, 0);
+}
+
 TEST(WavFile, ReadsBackThroughLibsndfile) {
     TempDir dir;
     const std::string path = dir / "tone.wav";

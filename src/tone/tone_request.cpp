@@ -1,6 +1,8 @@
 // WAVHZCreate: the library's one exported function.
 #include "QuilloxWAVFrequency.h"
 
+#include <mutex>
+
 #include "module/fatal_exit.h"
 #include "tone/narrow_path.h"
 #include "tone/tone_settings.h"
@@ -15,6 +17,9 @@ namespace {
 
 constexpr std::int32_t kDone = 999;
 
+// Calls that overlap take turns: toneSettings holds one request at a time.
+std::mutex requestLock;
+
 // Whole-number division, not level / 10.0: 0..9 give 0, 10..19 give 1,
 // -10..-19 give -1.
 float AmplitudeFromLevel(std::int32_t level) { return static_cast<float>(level / 10); }
@@ -25,6 +30,7 @@ float AmplitudeFromLevel(std::int32_t level) { return static_cast<float>(level /
 extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
                                uint32_t seconds) {
     using namespace quillox;
+    const std::scoped_lock oneRequestAtATime(requestLock);
     toneSettings.seconds = seconds;
     toneSettings.frequencyHz = frequencyHz;
     toneSettings.amplitude = AmplitudeFromLevel(level);

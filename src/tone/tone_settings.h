@@ -18,7 +18,7 @@ struct ToneSettings {
 };
 
 // One record for the whole module: every call of WAVHZCreate overwrites it
-// before use, which is why calls must not overlap.
+// before use, under a lock that makes overlapping calls take turns.
 extern ToneSettings toneSettings;
 
 }  // namespace quillox

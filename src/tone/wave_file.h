@@ -5,12 +5,15 @@
 
 namespace quillox {
 
-// Creates or truncates the file named by toneSettings.outputPath ("wb") and
-// writes the three chunks whole, one write each, in file order. Returns the
-// result of the close, 0. When the file cannot be opened, or a write, the
-// flush or the close fails, the process ends with status 2; a partial
-// regular file is removed first (devices, pipes and other special files are
-// never removed).
+// Creates or replaces the file named by toneSettings.outputPath, as "wb"
+// does, and writes the three chunks whole, one write each, in file order.
+// Returns the result of the close, 0. When the file cannot be opened or
+// written the process ends with status 2, having touched nothing but the
+// file it opened: a file it created is removed; an existing file keeps its
+// contents where the failure could be foreseen (a full disk, a file-size
+// limit: on POSIX systems room for the tone is reserved first) and is
+// emptied where it could not. Symbolic links, devices, pipes and other
+// special files are never removed.
 int WriteWaveFile(const WavChunk &riffChunk, const WavChunk &formatChunk, const WavChunk &dataChunk);
 
 }  // namespace quillox

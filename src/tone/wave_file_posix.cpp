@@ -1,9 +1,25 @@
+// Writing the assembled chunks to the output file, on POSIX systems.
+//
+// The file is opened as "wb" would open it (created if absent, following a
+// symbolic link to its target), but without truncating it: a regular file
+// first gets room for the whole tone, and only then is it overwritten from
+// offset 0 and cut to its exact length. So a full disk or a file-size limit
+// leaves an existing file as it was; a file this call created is removed; a
+// failure nobody could foresee empties the file rather than leave one whose
+// header claims more than it holds. Nothing but the file actually opened is
+// ever touched: a symbolic link given as the name is never removed.
 #include "tone/wave_file.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <climits>
+#include <limits>
+#include <csignal>
+#include <cstring>
 
 #include "module/fatal_exit.h"
 #include "tone/tone_settings.h"
@@ -11,34 +27,155 @@
 namespace quillox {
 namespace {
 
-constexpr char kOpenMode[] = "wb";
+// Close-on-exec: a host that starts a program on another thread while a tone
+// is written must not hand it our descriptor.
+constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+constexpr mode_t kNewFileMode = 0666;  // less the umask, as fopen gives
+constexpr int kMaxLinkHops = 40;       // as the kernel allows
 
-bool WriteChunk(std::FILE *file, const WavChunk &chunk) {
-    const std::size_t total = std::size_t{chunk.size} + kChunkHeaderBytes;
-    return std::fwrite(chunk.bytes.get(), 1, total, file) == total;
+struct OpenedOutput {
+    int fd = -1;
+    bool created = false;         // this call created the file...
+    char createdName[PATH_MAX];  // ...under this name, its own, not a link's
+};
+
+// `name` with its last component replaced by `target`, the text of a
+// symbolic link found there, into `out`. False when it does not fit.
+bool ResolveLinkTarget(const char *name, const char *target, char (&out)[PATH_MAX]) {
+    const char *const slash = target[0] == '/' ? nullptr : std::strrchr(name, '/');
+    const std::size_t folderBytes = slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
+    const std::size_t targetBytes = std::strlen(target);
+    if (folderBytes + targetBytes >= sizeof out) return false;
+    std::memmove(out, name, folderBytes);  // `name` may be `out` itself
+    std::memcpy(out + folderBytes, target, targetBytes + 1);
+    return true;
+}
+
+// Opens `name` for writing without truncating it, creating it if absent.
+// Creation is exclusive, so that `created` is known for certain; a dangling
+// symbolic link is followed by hand to the name its target is created under.
+bool OpenOutput(const char *name, OpenedOutput &output) {
+    char current[PATH_MAX];
+    std::strcpy(current, name);  // the name is at most kOutputPathBytes long
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        output.fd = open(current, kOpenFlags | O_CREAT | O_EXCL, kNewFileMode);
+        if (output.fd >= 0) {
+            output.created = true;
+            std::strcpy(output.createdName, current);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+        output.fd = open(current, kOpenFlags);  // an existing file, or a link to one
+        if (output.fd >= 0) return true;
+        if (errno != ENOENT) return false;
+        // A symbolic link to nothing (or the file went away meanwhile: then
+        // readlink says EINVAL or ENOENT, and the next round starts afresh).
+        char target[PATH_MAX];
+        const ssize_t length = readlink(current, target, sizeof target - 1);
+        if (length < 0) {
+            if (errno == EINVAL || errno == ENOENT) continue;
+            return false;
+        }
+        target[length] = '\0';
+        if (!ResolveLinkTarget(current, target, current)) return false;
+    }
+    return false;
+}
+
+// Removes the file this call created, if its name still names that very
+// file: never a link put there since, never somebody else's file.
+void RemoveIfCreated(const OpenedOutput &output, const struct stat &opened) {
+    if (!output.created) return;
+    struct stat now{};
+    if (lstat(output.createdName, &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == opened.st_dev &&
+        now.st_ino == opened.st_ino) {
+        unlink(output.createdName);
+    }
+}
+
+// Room for `total` bytes in the regular file `fd`, whose size is now
+// `size`, before any byte of it changes. False when the file-size limit or
+// the file system refuses; the file then keeps its size and contents.
+bool ReserveRoom(int fd, off_t size, std::uint64_t total) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        total > limit.rlim_cur) {
+        return false;
+    }
+    if (total > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+#if defined(__linux__)
+    if (fallocate(fd, 0, 0, static_cast<off_t>(total)) == 0) return true;
+    const int error = errno;
+    // A file system that cannot reserve: write as "wb" would.
+    if (error == EOPNOTSUPP || error == ENOSYS) return true;
+    // Some file systems keep part of a refused reservation, size included.
+    struct stat now{};
+    if (fstat(fd, &now) == 0 && now.st_size != size) static_cast<void>(ftruncate(fd, size));
+    return false;
+#else
+    static_cast<void>(fd);
+    static_cast<void>(size);
+    return true;
+#endif
+}
+
+bool WriteAll(int fd, const std::uint8_t *bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t written = write(fd, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool WriteChunk(int fd, const WavChunk &chunk) {
+    return WriteAll(fd, chunk.bytes.get(), std::size_t{chunk.size} + kChunkHeaderBytes);
 }
 
 }  // namespace
 
 int WriteWaveFile(const WavChunk &riffChunk, const WavChunk &formatChunk, const WavChunk &dataChunk) {
-    const char *const name = toneSettings.outputPath;
-    std::FILE *const file = std::fopen(name, kOpenMode);
-    if (file == nullptr) FatalExit(kStatusCannotWrite);
+    OpenedOutput output;
+    if (!OpenOutput(toneSettings.outputPath, output)) FatalExit(kStatusCannotWrite);
+    const int fd = output.fd;
+    // Devices, FIFOs and pipes are written as they are: never truncated,
+    // reserved or removed.
+    struct stat opened{};
+    const bool regular = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    const std::uint64_t total = std::uint64_t{riffChunk.size} + formatChunk.size + dataChunk.size +
+                                3 * kChunkHeaderBytes;
 
-    // Whether the name is a plain file must be known while it is open: only
-    // then may a failed write remove it.
-    struct stat status{};
-    const bool regular = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+    // A write past the file-size limit fails with EFBIG instead of killing
+    // the process with SIGXFSZ. Blocked for this thread alone; on failure
+    // the process ends before it could be delivered.
+    sigset_t fileSizeSignal;
+    sigset_t previousMask;
+    sigemptyset(&fileSizeSignal);
+    sigaddset(&fileSizeSignal, SIGXFSZ);
+    pthread_sigmask(SIG_BLOCK, &fileSizeSignal, &previousMask);
 
-    const bool written = WriteChunk(file, riffChunk) && WriteChunk(file, formatChunk) &&
-                         WriteChunk(file, dataChunk) && std::fflush(file) == 0;
-    const int closed = std::fclose(file);
-    if (!written || closed != 0) {
-        // A truncated file whose header claims the full length must not stay
-        // behind looking like a good one.
-        if (regular) unlink(name);
+    if (regular && !ReserveRoom(fd, opened.st_size, total)) {
+        RemoveIfCreated(output, opened);
         FatalExit(kStatusCannotWrite);
     }
+    bool written = WriteChunk(fd, riffChunk) && WriteChunk(fd, formatChunk) && WriteChunk(fd, dataChunk);
+    // An existing file may have been longer than the tone.
+    if (written && regular) written = ftruncate(fd, static_cast<off_t>(total)) == 0;
+    if (!written) {
+        // Whatever the folder allows, the descriptor can empty the file: no
+        // cut-off tone may stay behind looking like a whole one.
+        if (regular) static_cast<void>(ftruncate(fd, 0));
+        RemoveIfCreated(output, opened);
+        FatalExit(kStatusCannotWrite);
+    }
+    const int closed = close(fd);
+    if (closed != 0) {
+        RemoveIfCreated(output, opened);
+        FatalExit(kStatusCannotWrite);
+    }
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     return closed;
 }
 

@@ -1,7 +1,13 @@
+// Writing the assembled chunks to the output file, on Windows.
+//
+// The file is opened "wb", truncated at once; a write that fails midway
+// empties it, so that no cut-off tone stays behind looking like a whole one,
+// and a file this call created is removed. Devices such as NUL or CON are
+// written as they are and never removed.
 #include "tone/wave_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -11,7 +17,9 @@
 namespace quillox {
 namespace {
 
-constexpr char kOpenMode[] = "wb";
+// "N": a handle that child processes do not inherit, so that a host starting
+// a program on another thread while a tone is written does not hand it on.
+constexpr char kOpenMode[] = "wbN";
 
 bool WriteChunk(std::FILE *file, const WavChunk &chunk) {
     const std::size_t total = std::size_t{chunk.size} + kChunkHeaderBytes;
@@ -22,21 +30,18 @@ bool WriteChunk(std::FILE *file, const WavChunk &chunk) {
 
 int WriteWaveFile(const WavChunk &riffChunk, const WavChunk &formatChunk, const WavChunk &dataChunk) {
     const char *const name = toneSettings.outputPath;
+    const bool existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
     std::FILE *const file = std::fopen(name, kOpenMode);
     if (file == nullptr) FatalExit(kStatusCannotWrite);
 
-    // Whether the name is a plain file must be known while it is open: only
-    // then may a failed write remove it.
-    struct stat status{};
-    const bool regular = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
-
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
     const bool written = WriteChunk(file, riffChunk) && WriteChunk(file, formatChunk) &&
                          WriteChunk(file, dataChunk) && std::fflush(file) == 0;
+    if (!written && regular) static_cast<void>(_chsize(_fileno(file), 0));
     const int closed = std::fclose(file);
     if (!written || closed != 0) {
-        // A truncated file whose header claims the full length must not stay
-        // behind looking like a good one.
-        if (regular) unlink(name);
+        if (regular && !existed) std::remove(name);
         FatalExit(kStatusCannotWrite);
     }
     return closed;
