@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <string>
 #include <vector>
 
@@ -20,7 +22,8 @@ struct Outcome {
 
 // Runs wavhz with `args`; with `memoryLimit` set, under that address-space
 // limit.
-Outcome Wavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLimit = 0) {
+Outcome Wavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLimit = 0,
+              bool closeOutput = false) {
     args.insert(args.begin(), WAVHZ_COMMAND);
     const std::string errPath = dir / "stderr.txt";
     int pipeFds[2];
@@ -42,10 +45,13 @@ Outcome Wavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLi
         _exit(98);
     }
     close(pipeFds[1]);
+    if (closeOutput) close(pipeFds[0]);
     Outcome outcome;
     char buffer[65536];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) outcome.out.append(buffer, n);
-    close(pipeFds[0]);
+    for (ssize_t n; !closeOutput && (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+        outcome.out.append(buffer, n);
+    }
+    if (!closeOutput) close(pipeFds[0]);
     int status = 0;
     waitpid(child, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -57,19 +63,28 @@ Outcome Wavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLi
 TEST(Wavhz, WritesTheToneAndSaysWhat) {
     TempDir dir;
     const std::string path = dir / "tone.wav";
-    const Outcome outcome = Wavhz(dir, {path, "440", "10", "3"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.out, path + ": 264644 bytes, 3 s\n");
-    EXPECT_EQ(ReadBytes(path).size(), 264644u);
+    for (const auto &args : {std::vector<std::string>{path, "440", "10", "3"},
+                             std::vector<std::string>{"--", path, "440", "-10", "3"}}) {
+        const Outcome outcome = Wavhz(dir, args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, path + ": 264644 bytes, 3 s\n");
+        EXPECT_EQ(ReadBytes(path).size(), 264644u);
+    }
 }
 
 TEST(Wavhz, WritesToAPipe) {
     TempDir dir;
-    const Outcome outcome = Wavhz(dir, {"/dev/stdout", "440", "10", "1"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    ASSERT_EQ(outcome.out.size(), 88244u);  // the tone alone: the summary went to stderr
-    EXPECT_EQ(outcome.out.substr(0, 4), "RIFF");
-    EXPECT_NE(outcome.err.find("88244 bytes"), std::string::npos);
+    for (const std::string output : {"-", "/dev/stdout"}) {
+        const Outcome outcome = Wavhz(dir, {output, "440", "10", "1"});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        ASSERT_EQ(outcome.out.size(), 88244u);  // the tone alone: the summary went to stderr
+        EXPECT_EQ(outcome.out.substr(0, 4), "RIFF");
+        EXPECT_EQ(outcome.err, output + ": 88244 bytes, 1 s\n");
+    }
+    // A reader that goes away ends it quietly, as it ends other filters.
+    const Outcome closed = Wavhz(dir, {"-", "440", "10", "1"}, 0, /*closeOutput=*/true);
+    EXPECT_EQ(closed.status, 128 + SIGPIPE);
+    EXPECT_EQ(closed.err, "");
 }
 
 TEST(Wavhz, UsageErrorsNameTheBadArgument) {
@@ -89,22 +104,25 @@ TEST(Wavhz, UsageErrorsNameTheBadArgument) {
         {{path, "440", "10", "1.5"}, "SECONDS"},
         {{dir / "bad\xff.wav", "440", "10", "1"}, "OUTPUT is not valid UTF-8"},
         {{dir / "bad\xed\xa0\x80.wav", "440", "10", "1"}, "OUTPUT is not valid UTF-8"},
+        {{"-x", path, "440", "10", "1"}, "unknown option '-x' (put -- before an OUTPUT that starts with -)"},
+        {{"--", path, "--", "10", "1"}, "FREQUENCY_HZ must be"},  // after --, operands only
     };
     for (const auto &[args, message] : cases) {
         const Outcome outcome = Wavhz(dir, args);
         EXPECT_EQ(outcome.status, 64) << message;
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
-        EXPECT_NE(outcome.err.find("usage: wavhz OUTPUT FREQUENCY_HZ LEVEL SECONDS"), std::string::npos);
+        EXPECT_NE(outcome.err.find("usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS"), std::string::npos);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(Wavhz, LibraryFailuresInWords) {
     TempDir dir;
-    const std::string missing = dir / "missing/t.wav";
+    // Names are quoted, with control characters shown escaped, never sent raw.
+    const std::string missing = dir / "missing/t\x1b[2J\n.wav";
     Outcome outcome = Wavhz(dir, {missing, "440", "10", "1"});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.err, "wavhz: cannot write " + missing + "\n");
+    EXPECT_EQ(outcome.err, "wavhz: cannot write '" + dir / "missing/t\\x1b[2J\\x0a.wav'\n");
 
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "an address-space limit and the address sanitizer do not mix";

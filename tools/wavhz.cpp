@@ -13,7 +13,9 @@
 #include <unistd.h>
 #endif
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -35,14 +37,15 @@ constexpr int kExitCannotWrite = 2;
 constexpr std::uint32_t kMaxSeconds = 48695;  // longest tone the 32-bit sizes hold
 constexpr std::size_t kMaxNameBytes = 199;
 
-constexpr char kUsage[] = "usage: wavhz OUTPUT FREQUENCY_HZ LEVEL SECONDS";
+constexpr char kUsage[] = "usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS";
 
 constexpr char kHelp[] =
     "Write a sine tone to OUTPUT as a WAV file: PCM, mono, 44,100 samples per\n"
     "second, 16 bits. An existing file is replaced.\n"
     "\n"
-    "  OUTPUT        file to write (a device or pipe such as /dev/stdout works);\n"
-    "                at most 199 bytes of UTF-8\n"
+    "  OUTPUT        file to write, at most 199 bytes of UTF-8; - is standard\n"
+    "                output (a pipe or device works too); put -- before a name\n"
+    "                that starts with -\n"
     "  FREQUENCY_HZ  whole hertz, -2147483648..2147483647; negative frequencies\n"
     "                give the mirrored wave\n"
     "  LEVEL         amplitude = LEVEL / 10 in whole numbers: 10 is full scale,\n"
@@ -50,12 +53,43 @@ constexpr char kHelp[] =
     "                negative levels invert the wave\n"
     "  SECONDS       whole seconds, 0..48695\n"
     "\n"
+    "A failed request changes nothing but the file it was writing: an existing\n"
+    "file is kept whole when the disk or a file-size limit has no room for the\n"
+    "tone, a file it created is removed, and links are never removed.\n"
+    "\n"
     "Exit status: 0 written; 1 not enough memory for the tone; 2 the file cannot\n"
-    "be written; 64 bad arguments.\n";
+    "be written; 64 bad arguments; 141 the reader of standard output went away\n"
+    "(SIGPIPE, as for other filters).\n";
 
 [[noreturn]] void UsageError(const std::string &message) {
     std::fprintf(stderr, "wavhz: %s\n%s\n", message.c_str(), kUsage);
     std::exit(kExitUsage);
+}
+
+// `name` in single quotes, fit for a terminal: control characters (C0, DEL
+// and C1), quotes and backslashes escaped; with `validUtf8` false every byte
+// past ASCII is escaped too.
+std::string Quoted(std::string_view name, bool validUtf8 = true) {
+    std::string out = "'";
+    for (std::size_t k = 0; k < name.size(); ++k) {
+        const auto c = static_cast<unsigned char>(name[k]);
+        const bool c1 = c == 0xC2 && k + 1 < name.size() &&
+                        static_cast<unsigned char>(name[k + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(name[k + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1 || (!validUtf8 && c >= 0x80)) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+            if (c1) {
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(name[++k]));
+                out += escaped;
+            }
+        } else {
+            if (c == '\'' || c == '\\') out += '\\';
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "'";
 }
 
 // A whole decimal number: an optional sign, digits, nothing else.
@@ -77,7 +111,7 @@ Integer ParseArgument(const char *name, const char *text,
     if (!value || *value > largest) {
         UsageError(std::string(name) + " must be a whole number from " +
                    std::to_string(std::numeric_limits<Integer>::min()) + " to " +
-                   std::to_string(largest) + ", not '" + text + "'");
+                   std::to_string(largest) + ", not " + Quoted(text, false));
     }
     return *value;
 }
@@ -151,7 +185,8 @@ std::wstring Quote(const std::wstring &arg) {
 ChildEnd RunInChild(const std::vector<std::string> &args) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = Quote(self) + L" " + Widen(kRunRequest);
+    // "--": an OUTPUT that starts with "-" stays an operand in the child.
+    std::wstring commandLine = Quote(self) + L" " + Widen(kRunRequest) + L" --";
     for (const auto &arg : args) commandLine += L" " + Quote(Widen(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -172,7 +207,14 @@ ChildEnd RunInChild(const std::vector<std::string> &args) {
 
 std::FILE *SummaryStream(const char *) { return stdout; }
 
-constexpr char kStoppedBy[] = "status";  // what a crashed child's code is
+// Windows has no name for standard output that a file can be opened under.
+constexpr char kStandardOutput[] = "";
+
+// A child that crashed ends with an NTSTATUS such as 0xC0000005.
+int ReportStopped(unsigned long status) {
+    std::fprintf(stderr, "wavhz: the tone writer was stopped (status %#lx)\n", status);
+    return 128 + static_cast<int>(status & 0x7F);
+}
 
 #else
 
@@ -199,7 +241,22 @@ ChildEnd RunInChild(const std::u16string &path, std::int32_t frequencyHz, std::i
     return {true, static_cast<unsigned long>(WEXITSTATUS(status))};
 }
 
-constexpr char kStoppedBy[] = "signal";  // what a killed child's code is
+// The name the library opens for OUTPUT "-".
+constexpr char kStandardOutput[] = "/dev/stdout";
+constexpr char kRunRequest[] = "";  // POSIX children are forked: no such argument
+
+// A child killed by a signal. A reader that went away (SIGPIPE) ends this
+// process quietly the same way, as `yes | head` does; anything else is named.
+int ReportStopped(unsigned long signalNumber) {
+    const int number = static_cast<int>(signalNumber);
+    if (number == SIGPIPE) {
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
+    std::fprintf(stderr, "wavhz: the tone writer was stopped by signal %d (%s)\n", number,
+                 strsignal(number));
+    return 128 + number;
+}
 
 // The summary goes to stderr when the tone itself went to stdout.
 std::FILE *SummaryStream(const char *output) {
@@ -214,28 +271,47 @@ std::FILE *SummaryStream(const char *output) {
 
 #endif
 
-int Run(const std::vector<std::string> &args) {
-    for (const std::string_view arg : args) {
-        if (arg == "--help" || arg == "-h") {
+// What the command line asks for: the options are handled here (--help and
+// --version print and exit); the operands are returned. `--` ends the
+// options; a lone `-` and negative numbers are operands.
+std::vector<std::string> Operands(const std::vector<std::string> &args) {
+    std::vector<std::string> operands;
+    bool options = true;
+    for (const std::string &arg : args) {
+        const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' && !std::isdigit(
+                                                                            static_cast<unsigned char>(arg[1]));
+        if (!options || !looksLikeOption || arg == kRunRequest) {
+            operands.push_back(arg);
+        } else if (arg == "--") {
+            options = false;
+        } else if (arg == "--help" || arg == "-h") {
             std::printf("%s\n\n%s", kUsage, kHelp);
-            return 0;
-        }
-        if (arg == "--version") {
+            std::exit(0);
+        } else if (arg == "--version") {
             std::printf("wavhz %s\n", QUILLOX_WAV_FREQUENCY_VERSION_STRING);
-            return 0;
+            std::exit(0);
+        } else {
+            UsageError("unknown option " + Quoted(arg, false) +
+                       " (put -- before an OUTPUT that starts with -)");
         }
     }
+    return operands;
+}
+
+int Run(const std::vector<std::string> &args) {
+    const std::vector<std::string> operands = Operands(args);
 #if defined(_WIN32)
-    const bool runHere = args.size() == 5 && args[0] == kRunRequest;
-    const std::vector<std::string> request(args.begin() + (runHere ? 1 : 0), args.end());
+    const bool runHere = operands.size() == 5 && operands[0] == kRunRequest;
+    const std::vector<std::string> request(operands.begin() + (runHere ? 1 : 0), operands.end());
 #else
-    const std::vector<std::string> &request = args;
+    const std::vector<std::string> &request = operands;
 #endif
     if (request.size() != 4) UsageError("expected 4 arguments, got " + std::to_string(request.size()));
 
-    const char *const output = request[0].c_str();
-    const auto path = Utf8ToUtf16(output);
-    if (!path) UsageError(std::string("OUTPUT is not valid UTF-8: '") + output + "'");
+    const std::string &output = request[0];
+    if (output == "-" && kStandardOutput[0] == '\0') UsageError("OUTPUT - (standard output) needs a POSIX system");
+    const auto path = Utf8ToUtf16(output == "-" ? kStandardOutput : output);
+    if (!path) UsageError("OUTPUT is not valid UTF-8: " + Quoted(output, false));
     const auto frequencyHz = ParseArgument<std::int32_t>("FREQUENCY_HZ", request[1].c_str());
     const auto level = ParseArgument<std::int32_t>("LEVEL", request[2].c_str());
     const auto seconds = ParseArgument<std::uint32_t>("SECONDS", request[3].c_str(), kMaxSeconds);
@@ -249,21 +325,20 @@ int Run(const std::vector<std::string> &args) {
 #else
     const ChildEnd end = RunInChild(*path, frequencyHz, level, seconds);
 #endif
-    if (!end.exited) {
-        std::fprintf(stderr, "wavhz: the tone writer was stopped (%s %#lx)\n", kStoppedBy, end.code);
-        return 128 + static_cast<int>(end.code & 0x7F);
-    }
+    if (!end.exited) return ReportStopped(end.code);
     const auto code = static_cast<int>(end.code);
     if (code == kExitCannotWrite) {
-        const bool tooLong = std::strlen(output) > kMaxNameBytes;
-        std::fprintf(stderr, "wavhz: cannot write %s%s\n", output,
+        const bool tooLong = output.size() > kMaxNameBytes;
+        std::fprintf(stderr, "wavhz: cannot write %s%s\n", Quoted(output).c_str(),
                      tooLong ? " (names are limited to 199 bytes)" : "");
     } else if (code == kExitNoMemory) {
         std::fprintf(stderr, "wavhz: not enough memory for a tone of %" PRIu32 " seconds\n", seconds);
     } else if (code == 0) {
         const std::uint64_t bytes = 44 + std::uint64_t{seconds} * 88200;
-        std::fprintf(SummaryStream(output), "%s: %" PRIu64 " bytes, %" PRIu32 " s\n", output, bytes,
-                     seconds);
+        std::string shown = Quoted(output);  // unquoted unless something needed escaping
+        if (shown == "'" + output + "'") shown = output;
+        std::fprintf(SummaryStream(output == "-" ? kStandardOutput : output.c_str()),
+                     "%s: %" PRIu64 " bytes, %" PRIu32 " s\n", shown.c_str(), bytes, seconds);
     }
     return code;
 }
