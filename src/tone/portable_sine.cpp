@@ -1,18 +1,95 @@
 #include "tone/portable_sine.h"
 
+#include <cfloat>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
+// The kernels and the two-double arithmetic below need every operation
+// rounded to double, not kept at x87 precision.
+static_assert(FLT_EVAL_METHOD == 0, "the sine needs double arithmetic without excess precision");
+
 namespace quillox {
 namespace {
 
-__extension__ typedef unsigned __int128 u128;
-__extension__ typedef __int128 i128;
+// The first 256 bits of 2/pi, most significant limb first.
+constexpr std::uint32_t kTwoOverPi[8] = {0xa2f9836e, 0x4e441529, 0xfc2757d1, 0xf534ddc0,
+                                        0xdb629599, 0x3c439041, 0xfe5163ab, 0xdebbc561};
+// Bits of the product m * 2/pi: 24 + 256 of them, in 32-bit limbs, least
+// significant first, with room to spare above.
+constexpr int kProductLimbs = 9;
 
-// The first 256 bits of 2/pi.
-constexpr std::uint64_t kTwoOverPi[4] = {0xa2f9836e4e441529, 0xfc2757d1f534ddc0,
-                                        0xdb6295993c439041, 0xfe5163abdebbc561};
+// A 128-bit integer as two 64-bit halves: plain 64-bit arithmetic, so that
+// 32-bit targets compute exactly what 64-bit ones do.
+struct Wide {
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+bool IsNegative(Wide value) { return (value.high >> 63) != 0; }
+
+Wide Negate(Wide value) {
+    const std::uint64_t low = ~value.low + 1;
+    return {~value.high + (low == 0 ? 1 : 0), low};
+}
+
+Wide Subtract(Wide a, Wide b) {
+    const std::uint64_t low = a.low - b.low;
+    return {a.high - b.high - (a.low < b.low ? 1 : 0), low};
+}
+
+// The nonnegative `value`, below 2^128, rounded to the nearest double (ties
+// to even), as a conversion from a 128-bit integer rounds.
+double ToDouble(Wide value) {
+    if (value.high == 0) return static_cast<double>(value.low);
+    int shift = 0;
+    while ((value.high << shift >> 63) == 0) ++shift;
+    // The leading 64 bits, the rest folded into a sticky lowest bit: rounding
+    // them to 53 bits decides as rounding all 128 would.
+    std::uint64_t top = value.high << shift;
+    std::uint64_t rest = value.low;
+    if (shift != 0) {
+        top |= value.low >> (64 - shift);
+        rest = value.low << shift;
+    }
+    if (rest != 0) top |= 1;
+    return std::ldexp(static_cast<double>(top), 64 - shift);
+}
+
+// The integer value of a double d with |d| < 2^128 that is a whole number.
+Wide FromWholeDouble(double d) {
+    if (d < 0x1p64) return {0, static_cast<std::uint64_t>(d)};
+    int exponent = 0;
+    const double mantissa = std::frexp(d, &exponent);  // d = mantissa * 2^exponent
+    const auto bits = static_cast<std::uint64_t>(std::ldexp(mantissa, 53));
+    const int shift = exponent - 53;  // 12..75
+    if (shift >= 64) return {bits << (shift - 64), 0};
+    return {bits >> (64 - shift), bits << shift};
+}
+
+// The signed `value` as the sum of two doubles, high + low, each rounded to
+// nearest: high = value rounded, low = what is left of it, rounded.
+void SplitToDoubles(Wide value, double &high, double &low) {
+    const bool negative = IsNegative(value);
+    const Wide magnitude = negative ? Negate(value) : value;
+    high = ToDouble(magnitude);
+    const Wide left = Subtract(magnitude, FromWholeDouble(high));
+    low = IsNegative(left) ? -ToDouble(Negate(left)) : ToDouble(left);
+    if (negative) {
+        high = -high;
+        low = -low;
+    }
+}
+
+// 64 bits of `product` from bit `at` up; bits past the top are zero.
+std::uint64_t BitsFrom(const std::uint32_t (&product)[kProductLimbs], int at) {
+    const int limb = at / 32, offset = at % 32;
+    const auto limbAt = [&](int k) -> std::uint64_t { return k < kProductLimbs ? product[k] : 0; };
+    const std::uint64_t low = limbAt(limb) | limbAt(limb + 1) << 32;
+    if (offset == 0) return low;
+    return low >> offset | limbAt(limb + 2) << (64 - offset);
+}
 // pi/2 as a sum of two doubles.
 constexpr double kHalfPiHigh = 1.5707963267948966;
 constexpr double kHalfPiLow = 6.123233995736766e-17;
@@ -68,38 +145,32 @@ double PortableSine(double theta) {
     int exponent = 0;
     const double mantissa = std::frexp(magnitude, &exponent);
     const auto m = static_cast<std::uint64_t>(std::ldexp(mantissa, 24));
-    const int q = exponent - 24;  // -24 < q < 28
+    const int q = exponent - 24;  // -24 <= q < 28
 
-    // magnitude * 2/pi = (m * kTwoOverPi) * 2^(q - 256): the 280-bit product,
-    // least significant limb first.
-    std::uint64_t product[5] = {};
-    u128 carry = 0;
-    for (int k = 3; k >= 0; --k) {
-        const u128 limb = static_cast<u128>(m) * kTwoOverPi[k] + carry;
-        product[3 - k] = static_cast<std::uint64_t>(limb);
-        carry = limb >> 64;
+    // magnitude * 2/pi = (m * kTwoOverPi) * 2^(q - 256): the 280-bit product.
+    // m < 2^24, so each partial product and its carry fit in 64 bits.
+    std::uint32_t product[kProductLimbs] = {};
+    std::uint64_t carry = 0;
+    for (int k = 7; k >= 0; --k) {
+        const std::uint64_t limb = m * kTwoOverPi[k] + carry;
+        product[7 - k] = static_cast<std::uint32_t>(limb);
+        carry = limb >> 32;
     }
-    product[4] = static_cast<std::uint64_t>(carry);
+    product[8] = static_cast<std::uint32_t>(carry);
     // The binary point sits at bit 256 - q. Take the two bits above it (the
     // quadrant) and the 128 below it (the fraction).
     const int shift = 128 - q;
-    const auto bitsFrom = [&](int at) -> u128 {  // 128 bits from bit `at` up
-        const int limb = at / 64, offset = at % 64;
-        u128 value = static_cast<u128>(product[limb]) >> offset;
-        if (limb + 1 < 5) value |= static_cast<u128>(product[limb + 1]) << (64 - offset);
-        if (offset != 0 && limb + 2 < 5) value |= static_cast<u128>(product[limb + 2]) << (128 - offset);
-        return value;
-    };
-    const u128 fraction = bitsFrom(shift);
-    unsigned quadrant = static_cast<unsigned>(bitsFrom(shift + 128)) & 3;
-    // Round to the nearest quadrant: the fraction becomes signed, in [-1/2, 1/2).
-    quadrant = (quadrant + static_cast<unsigned>(fraction >> 127)) & 3;
-    const auto signedFraction = static_cast<i128>(fraction);
+    const Wide fraction = {BitsFrom(product, shift + 64), BitsFrom(product, shift)};
+    unsigned quadrant = static_cast<unsigned>(BitsFrom(product, shift + 128)) & 3;
+    // Round to the nearest quadrant: the fraction becomes signed, in [-1/2, 1/2)
+    // (read as a two's complement number of 128 bits).
+    quadrant = (quadrant + static_cast<unsigned>(fraction.high >> 63)) & 3;
 
     // r = fraction * pi/2 as a sum of two doubles.
-    const double fHigh = std::ldexp(static_cast<double>(signedFraction), -128);
-    const double fLow = std::ldexp(
-        static_cast<double>(signedFraction - static_cast<i128>(std::ldexp(fHigh, 128))), -128);
+    double fHigh, fLow;
+    SplitToDoubles(fraction, fHigh, fLow);
+    fHigh = std::ldexp(fHigh, -128);
+    fLow = std::ldexp(fLow, -128);
     double p, e;
     TwoProduct(fHigh, kHalfPiHigh, p, e);
     const double tail = e + (fHigh * kHalfPiLow + fLow * kHalfPiHigh);
