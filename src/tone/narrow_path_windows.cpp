@@ -2,17 +2,14 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cwchar>
 
 namespace quillox {
 
 bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]) {
     if (path == nullptr) return false;
-    // Room for two bytes a character, the most an ANSI code page takes; the
-    // name has to fit in kOutputPathBytes anyway, so no more is needed.
-    const std::size_t capacity = std::min((std::wcslen(path) + 1) * 2, kOutputPathBytes);
-    const int size = static_cast<int>(capacity);
+    // The whole record: a character may take up to 4 bytes (UTF-8 as the
+    // ANSI code page), so no bound drawn from the UTF-16 length is safe.
+    const int size = static_cast<int>(kOutputPathBytes);
     if (GetACP() == CP_UTF8) {
         // A UTF-8 code page takes neither a default character nor best fit.
         return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, name, size, nullptr,

@@ -16,7 +16,13 @@
 // contraction off: a fused multiply-add changes samples.
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
+
+// Every float and double operation must round to its own type. An x87 build
+// keeps excess precision in registers and gives other samples: 32-bit x86
+// builds need SSE2 arithmetic (-msse2 -mfpmath=sse).
+static_assert(FLT_EVAL_METHOD == 0, "samples need float and double arithmetic without excess precision");
 
 namespace quillox {
 

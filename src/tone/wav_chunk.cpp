@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #endif
 
+#include <cstdint>
 #include <cstring>
 
 #include "module/fatal_exit.h"
@@ -24,6 +25,9 @@ void *AllocateBytes(std::size_t total) {
     return std::malloc(total);  // no aligned_alloc whose memory std::free takes
 #else
     if (total < kHugePageBytes) return std::malloc(total);
+    // Rounding up must not wrap a 32-bit size_t: a buffer that small would be
+    // written past its end. No such process can hold it anyway.
+    if (total > SIZE_MAX - kHugePageBytes) return nullptr;
     const std::size_t rounded = (total + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
     void *const bytes = std::aligned_alloc(kHugePageBytes, rounded);
 #if defined(MADV_HUGEPAGE)
