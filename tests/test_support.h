@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,28 @@
 #include "QuilloxWAVFrequency.h"
 
 namespace quillox::test {
+
+// The emulator the tests run under, if any, as the build says: "qemu", or
+// "qemu-without-fork" for qemu-i386 of Debian 12 (the 32-bit x86 Linux
+// build's), which crashes or hangs in a forked child and in a new thread.
+inline std::string Emulator() {
+    const char *emulator = std::getenv("QUILLOX_EMULATOR");
+    return emulator != nullptr ? emulator : "";
+}
+
+// Whether this process may fork and start threads; tests that need either
+// skip where it may not.
+inline bool CanForkAndStartThreads() { return Emulator() != "qemu-without-fork"; }
+inline constexpr char kCannotFork[] = "this emulator cannot fork or start threads";
+
+// Why an address-space limit cannot make an allocation fail here, or null.
+inline const char *WhyNoAddressSpaceLimit() {
+#if defined(__SANITIZE_ADDRESS__)
+    return "an address-space limit and the address sanitizer do not mix";
+#else
+    return Emulator().empty() ? nullptr : "qemu-user does not apply address-space limits to its program";
+#endif
+}
 
 // A fresh folder under the system's temporary folder, removed afterwards.
 class TempDir {

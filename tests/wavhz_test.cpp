@@ -22,7 +22,7 @@ struct Outcome {
 
 // Runs wavhz with `args`; with `memoryLimit` set, under that address-space
 // limit.
-Outcome Wavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLimit = 0,
+Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLimit = 0,
               bool closeOutput = false) {
     args.insert(args.begin(), WAVHZ_COMMAND);
     const std::string errPath = dir / "stderr.txt";
@@ -60,34 +60,42 @@ Outcome Wavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLi
     return outcome;
 }
 
-TEST(Wavhz, WritesTheToneAndSaysWhat) {
+// wavhz runs each request in a forked child, and the tests start it so.
+class Wavhz : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!CanForkAndStartThreads()) GTEST_SKIP() << kCannotFork;
+    }
+};
+
+TEST_F(Wavhz, WritesTheToneAndSaysWhat) {
     TempDir dir;
     const std::string path = dir / "tone.wav";
     for (const auto &args : {std::vector<std::string>{path, "440", "10", "3"},
                              std::vector<std::string>{"--", path, "440", "-10", "3"}}) {
-        const Outcome outcome = Wavhz(dir, args);
+        const Outcome outcome = RunWavhz(dir, args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(outcome.out, path + ": 264644 bytes, 3 s\n");
         EXPECT_EQ(ReadBytes(path).size(), 264644u);
     }
 }
 
-TEST(Wavhz, WritesToAPipe) {
+TEST_F(Wavhz, WritesToAPipe) {
     TempDir dir;
     for (const std::string output : {"-", "/dev/stdout"}) {
-        const Outcome outcome = Wavhz(dir, {output, "440", "10", "1"});
+        const Outcome outcome = RunWavhz(dir, {output, "440", "10", "1"});
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         ASSERT_EQ(outcome.out.size(), 88244u);  // the tone alone: the summary went to stderr
         EXPECT_EQ(outcome.out.substr(0, 4), "RIFF");
         EXPECT_EQ(outcome.err, output + ": 88244 bytes, 1 s\n");
     }
     // A reader that goes away ends it quietly, as it ends other filters.
-    const Outcome closed = Wavhz(dir, {"-", "440", "10", "1"}, 0, /*closeOutput=*/true);
+    const Outcome closed = RunWavhz(dir, {"-", "440", "10", "1"}, 0, /*closeOutput=*/true);
     EXPECT_EQ(closed.status, 128 + SIGPIPE);
     EXPECT_EQ(closed.err, "");
 }
 
-TEST(Wavhz, UsageErrorsNameTheBadArgument) {
+TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
     TempDir dir;
     const std::string path = dir / "t.wav";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -108,7 +116,7 @@ TEST(Wavhz, UsageErrorsNameTheBadArgument) {
         {{"--", path, "--", "10", "1"}, "FREQUENCY_HZ must be"},  // after --, operands only
     };
     for (const auto &[args, message] : cases) {
-        const Outcome outcome = Wavhz(dir, args);
+        const Outcome outcome = RunWavhz(dir, args);
         EXPECT_EQ(outcome.status, 64) << message;
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS"), std::string::npos);
@@ -116,28 +124,26 @@ TEST(Wavhz, UsageErrorsNameTheBadArgument) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST(Wavhz, LibraryFailuresInWords) {
+TEST_F(Wavhz, LibraryFailuresInWords) {
     TempDir dir;
     // Names are quoted, with control characters shown escaped, never sent raw.
     const std::string missing = dir / "missing/t\x1b[2J\n.wav";
-    Outcome outcome = Wavhz(dir, {missing, "440", "10", "1"});
+    Outcome outcome = RunWavhz(dir, {missing, "440", "10", "1"});
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, "wavhz: cannot write '" + dir / "missing/t\\x1b[2J\\x0a.wav'\n");
 
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "an address-space limit and the address sanitizer do not mix";
-#endif
-    outcome = Wavhz(dir, {dir / "t.wav", "440", "10", "48695"}, rlim_t{512} << 20);
+    if (const char *why = WhyNoAddressSpaceLimit()) GTEST_SKIP() << why;
+    outcome = RunWavhz(dir, {dir / "t.wav", "440", "10", "48695"}, rlim_t{512} << 20);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "wavhz: not enough memory for a tone of 48695 seconds\n");
 }
 
-TEST(Wavhz, HelpAndVersion) {
+TEST_F(Wavhz, HelpAndVersion) {
     TempDir dir;
-    const Outcome help = Wavhz(dir, {"--help"});
+    const Outcome help = RunWavhz(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("LEVEL / 10"), std::string::npos);
-    const Outcome version = Wavhz(dir, {"--version"});
+    const Outcome version = RunWavhz(dir, {"--version"});
     EXPECT_EQ(version.out, "wavhz 1.0.0.1\n");
 }
 
