@@ -4,13 +4,14 @@
 #   ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]   writes a tone
 #                                  (default: tone.wav, 440 Hz, full scale, 3 s)
 #   ./build.sh test                runs every test (Linux, sanitizers, fuzzing,
-#                                  and the Windows build under Wine)
+#                                  every cross target under Wine or qemu-user)
 #   ./build.sh bench               runs the micro-benchmarks
 #   ./build.sh compare             times wavhz against sox, ffmpeg and numpy
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Installs the named Debian packages that are not installed yet.
+# Installs the named Debian packages that are not installed yet; a name
+# such as wine32:i386 adds the i386 architecture first.
 need() {
   local missing=()
   for package in "$@"; do
@@ -21,6 +22,9 @@ need() {
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   echo "Installing ${missing[*]}" >&2
+  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
@@ -32,6 +36,9 @@ build() {  # preset
 }
 
 toolchain=(cmake make g++ libc6-dev libsleef-dev)
+# Every other target: Windows under Wine, Linux on ARM and 32-bit x86 under
+# qemu-user.
+cross_presets=(windows windows-i686 aarch64 armhf i686)
 case "${1:-}" in
   tone)
     need "${toolchain[@]}"
@@ -42,11 +49,13 @@ case "${1:-}" in
     ;;
   test)
     need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-      libsndfile1-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64
-    build ci
+      libsndfile1-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
+      g++-mingw-w64-i686-posix wine32:i386 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf \
+      g++-i686-linux-gnu qemu-user
+    build ci  # first: its wavhz writes the files that every other target must match
     build asan
     build fuzz
-    build windows  # compares its files with those of the ci build
+    for preset in "${cross_presets[@]}"; do build "$preset"; done
     # A minute of fuzzing from the checked-in corpus; new inputs and the
     # fuzzer's files go to a folder of their own.
     fuzz_dir=$(mktemp -d)
@@ -60,8 +69,9 @@ case "${1:-}" in
     if [ "$status" -ne 0 ]; then tail -n 60 "$fuzz_dir/log"; exit 1; fi
     grep -E '^(Done|stat::(number_of_executed_units|new_units_added))' "$fuzz_dir/log"
     ctest --preset asan
-    ctest --preset windows
-    WINEPREFIX=$PWD/build/windows/wine-prefix wineserver -w  # let Wine finish
+    for preset in "${cross_presets[@]}"; do ctest --preset "$preset"; done
+    # Let Wine finish.
+    WINEPREFIX=$PWD/build/windows/wine-prefix /usr/lib/wine/wineserver64 -w
     ctest --preset ci
     ;;
   bench)
