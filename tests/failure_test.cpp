@@ -22,7 +22,7 @@
 
 #include "QuilloxWAVFrequency.h"
 #include "test_support.h"
-#include "tone/narrow_path.h"
+#include "platform/platform.h"
 
 namespace quillox::test {
 namespace {

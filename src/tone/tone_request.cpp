@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "module/fatal_exit.h"
-#include "tone/narrow_path.h"
+#include "platform/platform.h"
 #include "tone/tone_settings.h"
 #include "tone/wav_chunk.h"
 #include "tone/wave_file.h"

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
-#include "tone/narrow_path.h"
+#include "platform/platform.h"
 #include "tone/synthesis.h"
 
 namespace {

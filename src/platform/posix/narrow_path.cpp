@@ -1,4 +1,4 @@
-#include "tone/narrow_path.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <cstdint>
