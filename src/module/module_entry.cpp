@@ -1,6 +1,7 @@
 #include "module/module_entry.h"
 
 #include "QuilloxAppFramework.h"
+#include "platform/platform.h"
 
 namespace quillox {
 namespace {

@@ -24,8 +24,4 @@ EntryFunction ModuleMain;
 // On attach, sets the framework's class lists aside; always returns 1.
 EntryFunction ModuleStateHook;
 
-// The runtime's start-up (on attach) or shut-down (on detach) around
-// ModuleMain, whose result it returns: each platform's loader hooks define it.
-EntryFunction RunModuleMainInRuntime;
-
 }  // namespace quillox

@@ -1,19 +1,50 @@
-// Turning the caller's UTF-16 file name into the narrow name the C library
-// opens.
+// What differs between POSIX systems and Windows, behind small
+// declarations. Each is defined once in src/platform/posix/ and once in
+// src/platform/windows/, in the file named beside it; the build takes one of
+// the two folders. Nothing else in src/ asks which platform it is on.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #include "QuilloxWAVFrequency.h"
 #include "tone/tone_settings.h"
 
 namespace quillox {
 
-// Converts the NUL-terminated UTF-16 `path` to the narrow name in `name`,
-// terminator included: UTF-8 on POSIX systems, whatever the process locale
-// (it is what file names use there); the ANSI code page on Windows. Returns
-// false, leaving `name` unspecified, when the path is null, has no exact
-// narrow form (an unpaired surrogate; on Windows a character the code page
-// lacks), or does not fit in kOutputPathBytes with its terminator: a name
-// cut short or with a character substituted would name a different file.
+// narrow_path.cpp: converts the NUL-terminated UTF-16 `path` to the narrow
+// name in `name`, terminator included: UTF-8 on POSIX systems, whatever the
+// process locale (it is what file names use there); the ANSI code page on
+// Windows. Returns false, leaving `name` unspecified, when the path is null,
+// has no exact narrow form (an unpaired surrogate; on Windows a character
+// the code page lacks), or does not fit in kOutputPathBytes with its
+// terminator: a name cut short or with a character substituted would name a
+// different file.
 bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]);
+
+// buffers.cpp: memory for `bytes` bytes, released with std::free, or null.
+void *AllocateBuffer(std::size_t bytes);
+
+// file_output.cpp: writes `pieces` in order as the whole contents of the
+// file `name`, creating it or replacing it in place as fopen's "wb" does.
+// Returns false when the file cannot be opened or written, having touched
+// nothing but the file it opened: a file it created is removed; an existing
+// file keeps its contents where the failure could be foreseen and is
+// emptied where it could not; links, devices and pipes are never removed.
+struct FilePiece {
+    const std::uint8_t *bytes;
+    std::size_t count;
+};
+bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount);
+
+// process_exit.cpp: ends the whole process at once with `status`: no atexit
+// handlers of the host, no stdio flush.
+[[noreturn]] void EndProcessNow(int status);
+
+// load_hooks.cpp: the runtime's start-up (on attach) or shut-down (on
+// detach) around ModuleMain, whose result it returns. On POSIX systems a
+// load-time constructor and an unload-time destructor call ModuleEntry; on
+// Windows the loader calls it as the DLL's entry point.
+std::int32_t RunModuleMainInRuntime(void *instance, std::uint32_t reason, void *reserved);
 
 }  // namespace quillox

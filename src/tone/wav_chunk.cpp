@@ -1,47 +1,20 @@
 #include "tone/wav_chunk.h"
 
-#if !defined(_WIN32)
-#include <sys/mman.h>
-#endif
-
-#include <cstdint>
 #include <cstring>
 
 #include "module/fatal_exit.h"
+#include "platform/platform.h"
 #include "tone/synthesis.h"
 #include "tone/tone_settings.h"
 
 namespace quillox {
 namespace {
 
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-
-// Memory for `total` bytes, released with std::free. A large buffer is
-// aligned to 2 MiB and asked to come in huge pages: the sample loop touches
-// every byte of it once, and faulting it in 4 KiB at a time would cost more
-// than computing the samples.
-void *AllocateBytes(std::size_t total) {
-#if defined(_WIN32)
-    return std::malloc(total);  // no aligned_alloc whose memory std::free takes
-#else
-    if (total < kHugePageBytes) return std::malloc(total);
-    // Rounding up must not wrap a 32-bit size_t: a buffer that small would be
-    // written past its end. No such process can hold it anyway.
-    if (total > SIZE_MAX - kHugePageBytes) return nullptr;
-    const std::size_t rounded = (total + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-    void *const bytes = std::aligned_alloc(kHugePageBytes, rounded);
-#if defined(MADV_HUGEPAGE)
-    if (bytes != nullptr) madvise(bytes, rounded, MADV_HUGEPAGE);  // only a hint
-#endif
-    return bytes;
-#endif
-}
-
 // Give `chunk` a buffer for `size` bytes after its header and write the
 // header. The tag is copied byte for byte; no terminator is written.
 void StartChunk(WavChunk &chunk, const char (&tag)[5], std::uint32_t size) {
     const std::size_t total = std::size_t{size} + kChunkHeaderBytes;
-    chunk.bytes.reset(static_cast<std::uint8_t *>(AllocateBytes(total)));
+    chunk.bytes.reset(static_cast<std::uint8_t *>(AllocateBuffer(total)));
     if (!chunk.bytes) FatalExit(kStatusNoMemory);
     chunk.size = size;
     std::memcpy(chunk.bytes.get(), tag, 4);

@@ -14,6 +14,7 @@ namespace quillox {
 // limit: on POSIX systems room for the tone is reserved first) and is
 // emptied where it could not. Symbolic links, devices, pipes and other
 // special files are never removed.
-int WriteWaveFile(const WavChunk &riffChunk, const WavChunk &formatChunk, const WavChunk &dataChunk);
+int WriteWaveFile(const WavChunk &riffChunk, const WavChunk &formatChunk,
+                  const WavChunk &dataChunk);
 
 }  // namespace quillox

@@ -1,4 +1,4 @@
-// Writing the assembled chunks to the output file, on POSIX systems.
+// Writing a whole file, on POSIX systems.
 //
 // The file is opened as "wb" would open it (created if absent, following a
 // symbolic link to its target), but without truncating it: a regular file
@@ -8,8 +8,6 @@
 // failure nobody could foresee empties the file rather than leave one whose
 // header claims more than it holds. Nothing but the file actually opened is
 // ever touched: a symbolic link given as the name is never removed.
-#include "tone/wave_file.h"
-
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,12 +15,11 @@
 
 #include <cerrno>
 #include <climits>
-#include <limits>
 #include <csignal>
 #include <cstring>
+#include <limits>
 
-#include "module/fatal_exit.h"
-#include "tone/tone_settings.h"
+#include "platform/platform.h"
 
 namespace quillox {
 namespace {
@@ -35,7 +32,7 @@ constexpr int kMaxLinkHops = 40;       // as the kernel allows
 
 struct OpenedOutput {
     int fd = -1;
-    bool created = false;         // this call created the file...
+    bool created = false;        // this call created the file...
     char createdName[PATH_MAX];  // ...under this name, its own, not a link's
 };
 
@@ -43,7 +40,8 @@ struct OpenedOutput {
 // symbolic link found there, into `out`. False when it does not fit.
 bool ResolveLinkTarget(const char *name, const char *target, char (&out)[PATH_MAX]) {
     const char *const slash = target[0] == '/' ? nullptr : std::strrchr(name, '/');
-    const std::size_t folderBytes = slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
+    const std::size_t folderBytes =
+        slash == nullptr ? 0 : static_cast<std::size_t>(slash - name) + 1;
     const std::size_t targetBytes = std::strlen(target);
     if (folderBytes + targetBytes >= sizeof out) return false;
     std::memmove(out, name, folderBytes);  // `name` may be `out` itself
@@ -86,9 +84,9 @@ bool OpenOutput(const char *name, OpenedOutput &output) {
 // file: never a link put there since, never somebody else's file.
 void RemoveIfCreated(const OpenedOutput &output, const struct stat &opened) {
     if (!output.created) return;
-    struct stat now{};
-    if (lstat(output.createdName, &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == opened.st_dev &&
-        now.st_ino == opened.st_ino) {
+    struct stat now {};
+    if (lstat(output.createdName, &now) == 0 && S_ISREG(now.st_mode) &&
+        now.st_dev == opened.st_dev && now.st_ino == opened.st_ino) {
         unlink(output.createdName);
     }
 }
@@ -109,7 +107,7 @@ bool ReserveRoom(int fd, off_t size, std::uint64_t total) {
     // A file system that cannot reserve: write as "wb" would.
     if (error == EOPNOTSUPP || error == ENOSYS) return true;
     // Some file systems keep part of a refused reservation, size included.
-    struct stat now{};
+    struct stat now {};
     if (fstat(fd, &now) == 0 && now.st_size != size) static_cast<void>(ftruncate(fd, size));
     return false;
 #else
@@ -130,53 +128,74 @@ bool WriteAll(int fd, const std::uint8_t *bytes, std::size_t count) {
     return true;
 }
 
-bool WriteChunk(int fd, const WavChunk &chunk) {
-    return WriteAll(fd, chunk.bytes.get(), std::size_t{chunk.size} + kChunkHeaderBytes);
-}
+// SIGXFSZ for this thread: while blocked, a write past the file-size limit
+// fails with EFBIG instead of ending the process.
+class FileSizeSignalBlocked {
+public:
+    FileSizeSignalBlocked() {
+        sigemptyset(&signal_);
+        sigaddset(&signal_, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &signal_, &previous_);
+        wasPending_ = IsPending();
+    }
+    // One raised by a refused write is taken, not delivered on unblocking.
+    ~FileSizeSignalBlocked() {
+        int taken = 0;
+        if (!wasPending_ && IsPending()) sigwait(&signal_, &taken);
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    FileSizeSignalBlocked(const FileSizeSignalBlocked &) = delete;
+    FileSizeSignalBlocked &operator=(const FileSizeSignalBlocked &) = delete;
+
+private:
+    static bool IsPending() {
+        sigset_t pending;
+        return sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
+    }
+    sigset_t signal_;
+    sigset_t previous_;
+    bool wasPending_ = false;
+};
 
 }  // namespace
 
-int WriteWaveFile(const WavChunk &riffChunk, const WavChunk &formatChunk, const WavChunk &dataChunk) {
+bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
     OpenedOutput output;
-    if (!OpenOutput(toneSettings.outputPath, output)) FatalExit(kStatusCannotWrite);
+    if (!OpenOutput(name, output)) return false;
     const int fd = output.fd;
     // Devices, FIFOs and pipes are written as they are: never truncated,
     // reserved or removed.
-    struct stat opened{};
+    struct stat opened {};
     const bool regular = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
-    const std::uint64_t total = std::uint64_t{riffChunk.size} + formatChunk.size + dataChunk.size +
-                                3 * kChunkHeaderBytes;
+    std::uint64_t total = 0;
+    for (std::size_t k = 0; k < pieceCount; ++k) total += pieces[k].count;
 
-    // A write past the file-size limit fails with EFBIG instead of killing
-    // the process with SIGXFSZ. Blocked for this thread alone; on failure
-    // the process ends before it could be delivered.
-    sigset_t fileSizeSignal;
-    sigset_t previousMask;
-    sigemptyset(&fileSizeSignal);
-    sigaddset(&fileSizeSignal, SIGXFSZ);
-    pthread_sigmask(SIG_BLOCK, &fileSizeSignal, &previousMask);
-
-    if (regular && !ReserveRoom(fd, opened.st_size, total)) {
+    const FileSizeSignalBlocked noFileSizeSignal;
+    bool written = !regular || ReserveRoom(fd, opened.st_size, total);
+    if (!written) {
+        // Nothing of the file has changed yet.
         RemoveIfCreated(output, opened);
-        FatalExit(kStatusCannotWrite);
+        close(fd);
+        return false;
     }
-    bool written = WriteChunk(fd, riffChunk) && WriteChunk(fd, formatChunk) && WriteChunk(fd, dataChunk);
-    // An existing file may have been longer than the tone.
+    for (std::size_t k = 0; written && k < pieceCount; ++k) {
+        written = WriteAll(fd, pieces[k].bytes, pieces[k].count);
+    }
+    // An existing file may have been longer than the new contents.
     if (written && regular) written = ftruncate(fd, static_cast<off_t>(total)) == 0;
     if (!written) {
         // Whatever the folder allows, the descriptor can empty the file: no
         // cut-off tone may stay behind looking like a whole one.
         if (regular) static_cast<void>(ftruncate(fd, 0));
         RemoveIfCreated(output, opened);
-        FatalExit(kStatusCannotWrite);
+        close(fd);
+        return false;
     }
-    const int closed = close(fd);
-    if (closed != 0) {
+    if (close(fd) != 0) {
         RemoveIfCreated(output, opened);
-        FatalExit(kStatusCannotWrite);
+        return false;
     }
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    return closed;
+    return true;
 }
 
 }  // namespace quillox

@@ -4,11 +4,9 @@
 #include <dlfcn.h>
 
 #include "module/module_entry.h"
+#include "platform/platform.h"
 
 namespace quillox {
-namespace {
-
-}  // namespace
 
 // The dynamic loader has run the C++ runtime's start-up before the
 // constructor below, and runs its shut-down after the destructor.

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "module/module_entry.h"
+#include "platform/platform.h"
 
 extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE instance, DWORD reason, LPVOID reserved);
 

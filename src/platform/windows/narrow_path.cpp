@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 namespace quillox {
 
 bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]) {
