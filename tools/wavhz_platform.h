@@ -1,0 +1,56 @@
+// The seam between wavhz's portable part (wavhz.cpp) and what differs
+// between POSIX systems (wavhz_posix.cpp) and Windows (wavhz_windows.cpp).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "QuilloxWAVFrequency.h"
+
+namespace quillox::wavhz {
+
+// A request that did not end as the library says it can: EX_SOFTWARE.
+inline constexpr int kExitSoftware = 70;
+// How a child that could not be started or waited for is reported.
+inline constexpr int kExitCannotStart = WAVHZ_EXIT_NO_MEMORY;
+
+// A request, checked.
+struct ToneRequest {
+    std::vector<std::string> operands;  // as given, OUTPUT first
+    std::string output;                 // OUTPUT as given, in UTF-8
+    std::basic_string<WAVHZPathChar> path;
+    std::int32_t frequencyHz = 0;
+    std::int32_t level = 0;
+    std::uint32_t seconds = 0;
+};
+
+// How the child that ran a request ended.
+struct ChildEnd {
+    bool exited;  // by itself, with exit status `code`; or stopped, `code` saying how
+    unsigned long code;
+};
+
+// --- Portable (wavhz.cpp) ---
+
+// The command: `args` without the program name. Returns the exit status.
+int Run(const std::vector<std::string> &args);
+// The request in `args`, run in this process (a Windows child's work).
+int RunRequestHere(const std::vector<std::string> &args);
+// Prints `message` and the usage line, and exits with status 64.
+[[noreturn]] void UsageError(const std::string &message);
+
+// --- Per platform ---
+
+// The name the library opens for OUTPUT "-"; empty where there is none.
+extern const char kStandardOutput[];
+// Runs `request` through WAVHZCreate in a child process and waits for it.
+ChildEnd RunInChild(const ToneRequest &request);
+// Reports a child that did not exit by itself; returns this process's status
+// (or ends it, as a SIGPIPE does).
+int ReportStopped(unsigned long code);
+// Where the one-line summary goes: stderr when `output` is standard output.
+std::FILE *SummaryStream(const char *output);
+
+}  // namespace quillox::wavhz
