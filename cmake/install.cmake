@@ -18,9 +18,10 @@ install(TARGETS QuilloxWAVFrequency QuilloxAppFramework wavhz
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES include/QuilloxWAVFrequency.h platform/framework/QuilloxAppFramework.h
+install(FILES include/QuilloxWAVFrequency.h ${generated_include_dir}/QuilloxWAVFrequencyVersion.h
+              platform/framework/QuilloxAppFramework.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES man/wavhz.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/man/wavhz.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/QuilloxWAVFrequency)
 install(EXPORT QuilloxWAVFrequencyTargets NAMESPACE QuilloxWAVFrequency::

@@ -6,7 +6,8 @@
  *     #include <QuilloxWAVFrequency.h>
  *
  *     // A 5 second, 1 kHz tone at full scale.
- *     int32_t r = WAVHZCreate(u"tone.wav", 1000, 10, 5);   // r == 999
+ *     int32_t r = WAVHZCreate(WAVHZ_PATH("tone.wav"), 1000, 10, 5);
+ *     // r == WAVHZ_DONE (999)
  *
  * WAVHZCreate(path, frequencyHz, level, seconds)
  *
@@ -23,15 +24,16 @@
  *   full scale, 20..29 twice full scale (the samples wrap around, they do
  *   not clip), negative levels invert the wave.
  *
- *   Returns 999. It never returns anything else: when it cannot do its
- *   work it ends the calling process at once (no atexit handlers, no stdio
- *   flush) with exit status
- *     1  the tone does not fit in memory, or `seconds` > 48,695 (the file
- *        sizes would not fit the 32-bit RIFF length fields);
- *     2  the file cannot be written: it cannot be opened, the disk or the
+ *   Returns WAVHZ_DONE (999). It never returns anything else: when it
+ *   cannot do its work it ends the calling process at once (no atexit
+ *   handlers, no stdio flush) with exit status
+ *     WAVHZ_EXIT_NO_MEMORY (1)  the tone does not fit in memory, or
+ *        `seconds` > WAVHZ_MAX_SECONDS (48,695: longer tones' file sizes
+ *        would not fit the 32-bit RIFF length fields);
+ *     WAVHZ_EXIT_CANNOT_WRITE (2)  the file cannot be written: it cannot be opened, the disk or the
  *        file-size limit has no room for it, a write or the close fails,
  *        `path` is null, or its name cannot be represented exactly or is
- *        longer than 199 bytes once converted.
+ *        longer than WAVHZ_MAX_NAME_BYTES (199) bytes once converted.
  *   A failed request touches nothing but the file it opened. A file it
  *   created is removed. An existing file keeps every byte when the failure
  *   can be foreseen: on POSIX systems room for the whole file is reserved
@@ -44,11 +46,12 @@
  *   close-on-exec (on Windows, not inherited by child processes).
  *
  *   The file name: `path` is a NUL-terminated UTF-16 string (`char16_t`;
- *   `wchar_t` on Windows). On POSIX systems it is converted to UTF-8,
- *   whatever the process locale; on Windows to the ANSI code page. A name
- *   that has no exact narrow form (an unpaired surrogate, or on Windows a
- *   character the code page lacks, which is never replaced by a look-alike)
- *   is refused (status 2). The converted name must fit in 199 bytes.
+ *   `wchar_t` on Windows); WAVHZ_PATH("name") makes a literal of that type
+ *   on every platform. On POSIX systems it is converted to UTF-8, whatever
+ *   the process locale; on Windows to the ANSI code page. A name that has no
+ *   exact narrow form (an unpaired surrogate, or on Windows a character the
+ *   code page lacks, which is never replaced by a look-alike) is refused
+ *   (status 2). The converted name must fit in WAVHZ_MAX_NAME_BYTES bytes.
  *
  *   Call WAVHZCreate from one thread at a time: the library keeps the
  *   current request in one module-wide record. Calls that overlap anyway
@@ -61,21 +64,32 @@
 
 #include <stdint.h>
 
-#define QUILLOX_WAV_FREQUENCY_VERSION_MAJOR 1
-#define QUILLOX_WAV_FREQUENCY_VERSION_MINOR 0
-#define QUILLOX_WAV_FREQUENCY_VERSION_PATCH 0
-#define QUILLOX_WAV_FREQUENCY_VERSION_TWEAK 1
-#define QUILLOX_WAV_FREQUENCY_VERSION_STRING "1.0.0.1"
+/* QUILLOX_WAV_FREQUENCY_VERSION_MAJOR, _MINOR, _PATCH, _TWEAK and _STRING. */
+#include "QuilloxWAVFrequencyVersion.h"
 
-/* The character type of the path argument: UTF-16 code units. */
+/* What WAVHZCreate returns, and the exit statuses it ends the process with. */
+#define WAVHZ_DONE 999
+#define WAVHZ_EXIT_NO_MEMORY 1
+#define WAVHZ_EXIT_CANNOT_WRITE 2
+
+/* The longest tone, in whole seconds: its RIFF sizes still fit 32 bits. */
+#define WAVHZ_MAX_SECONDS 48695
+/* The longest file name, in bytes of its narrow form, without the
+   terminator. */
+#define WAVHZ_MAX_NAME_BYTES 199
+
+/* The character type of the path argument: UTF-16 code units; and
+   WAVHZ_PATH("tone.wav"), a string literal of that type. */
 #if defined(_WIN32)
 #include <wchar.h>
 typedef wchar_t WAVHZPathChar;
+#define WAVHZ_PATH(literal) L##literal
 #else
 #if !defined(__cplusplus)
 #include <uchar.h>
 #endif
 typedef char16_t WAVHZPathChar;
+#define WAVHZ_PATH(literal) u##literal
 #endif
 
 /* Exported under its plain name (on Windows through the module-definition
@@ -90,8 +104,8 @@ typedef char16_t WAVHZPathChar;
 extern "C" {
 #endif
 
-WAVHZ_API int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz,
-                              int32_t level, uint32_t seconds);
+WAVHZ_API int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
+                              uint32_t seconds);
 
 #ifdef __cplusplus
 }

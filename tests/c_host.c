@@ -8,14 +8,14 @@
 int main(int argc, char **argv) {
     if (argc != 2) return 3;
     /* The file name arrives as UTF-8 bytes; ASCII widens unit for unit. */
-    WAVHZPathChar path[200];
+    WAVHZPathChar path[WAVHZ_MAX_NAME_BYTES + 1];
     size_t n = 0;
     for (; argv[1][n] != '\0' && n + 1 < sizeof path / sizeof path[0]; ++n) {
         path[n] = (unsigned char)argv[1][n];
     }
     path[n] = 0;
 
-    if (WAVHZCreate(path, 440, 10, 1) != 999) return 4;
+    if (WAVHZCreate(path, 440, 10, 1) != WAVHZ_DONE) return 4;
     FILE *file = fopen(argv[1], "rb");
     if (file == NULL || fseek(file, 0, SEEK_END) != 0) return 5;
     long size = ftell(file);

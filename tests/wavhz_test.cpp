@@ -15,15 +15,15 @@ namespace quillox::test {
 namespace {
 
 struct Outcome {
-    int status = -1;     // exit status
-    std::string out;     // what it printed to stdout (a pipe)
-    std::string err;     // and to stderr
+    int status = -1;  // exit status
+    std::string out;  // what it printed to stdout (a pipe)
+    std::string err;  // and to stderr
 };
 
 // Runs wavhz with `args`; with `memoryLimit` set, under that address-space
 // limit.
 Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLimit = 0,
-              bool closeOutput = false) {
+                 bool closeOutput = false) {
     args.insert(args.begin(), WAVHZ_COMMAND);
     const std::string errPath = dir / "stderr.txt";
     int pipeFds[2];
@@ -112,14 +112,16 @@ TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
         {{path, "440", "10", "1.5"}, "SECONDS"},
         {{dir / "bad\xff.wav", "440", "10", "1"}, "OUTPUT is not valid UTF-8"},
         {{dir / "bad\xed\xa0\x80.wav", "440", "10", "1"}, "OUTPUT is not valid UTF-8"},
-        {{"-x", path, "440", "10", "1"}, "unknown option '-x' (put -- before an OUTPUT that starts with -)"},
+        {{"-x", path, "440", "10", "1"},
+         "unknown option '-x' (put -- before an OUTPUT that starts with -)"},
         {{"--", path, "--", "10", "1"}, "FREQUENCY_HZ must be"},  // after --, operands only
     };
     for (const auto &[args, message] : cases) {
         const Outcome outcome = RunWavhz(dir, args);
         EXPECT_EQ(outcome.status, 64) << message;
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
-        EXPECT_NE(outcome.err.find("usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS"), std::string::npos);
+        EXPECT_NE(outcome.err.find("usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS"),
+                  std::string::npos);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 }
@@ -144,7 +146,7 @@ TEST_F(Wavhz, HelpAndVersion) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("LEVEL / 10"), std::string::npos);
     const Outcome version = RunWavhz(dir, {"--version"});
-    EXPECT_EQ(version.out, "wavhz 1.0.0.1\n");
+    EXPECT_EQ(version.out, "wavhz " QUILLOX_WAV_FREQUENCY_VERSION_STRING "\n");
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 
 // The first 256 bits of 2/pi, most significant limb first.
 constexpr std::uint32_t kTwoOverPi[8] = {0xa2f9836e, 0x4e441529, 0xfc2757d1, 0xf534ddc0,
-                                        0xdb629599, 0x3c439041, 0xfe5163ab, 0xdebbc561};
+                                         0xdb629599, 0x3c439041, 0xfe5163ab, 0xdebbc561};
 // Bits of the product m * 2/pi: 24 + 256 of them, in 32-bit limbs, least
 // significant first, with room to spare above.
 constexpr int kProductLimbs = 9;

@@ -4,14 +4,12 @@
 #include <cstdint>
 
 #include "tone/portable_sine.h"
+#include "tone/sample_format.h"
 #include "tone/tone_settings.h"
 #include "tone/wav_chunk.h"
 
 namespace quillox {
 namespace {
-
-constexpr double kPhaseFactor = 6.28318;  // the decimal literal, not 2 pi
-constexpr float kSamplesPerSecond = 44100.0f;
 
 // y converted to a 32-bit integer by truncation toward zero. Amplitudes above
 // 65536 in magnitude drive y past the 32-bit range, where a plain cast has no
@@ -35,11 +33,11 @@ void SynthesizeWith(const SampleRun &run) {
         const float theta = static_cast<float>(a / static_cast<double>(period));
         const double s = Sine(static_cast<double>(theta));
         const float x = static_cast<float>(amplitude * s);
-        const float y = ((x + 1.0f) * 0.5f) * -65535.0f;
+        const float y = ((x + kMappingOffset) * kMappingHalf) * kMappingScale;
         // Silence (x = 0) maps to y = -32767.5 and v = -1, not 0: the midline
         // of the mapping. Modulo 2^32, so that saturated values cannot
         // overflow; only the low 16 bits are kept.
-        const std::uint32_t v = static_cast<std::uint32_t>(-32768) -
+        const std::uint32_t v = static_cast<std::uint32_t>(kMappingBias) -
                                 static_cast<std::uint32_t>(TruncateSaturating(y));
         WriteLE16(run.out + std::size_t{2} * k, v);
     }
@@ -60,10 +58,8 @@ void SynthesizeScalarPortableSine(const SampleRun &run) { SynthesizeWith<Portabl
 
 SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
     switch (path) {
-    case SynthesisPath::kScalar:
-        return SynthesizeScalar;
-    case SynthesisPath::kScalarPortableSine:
-        return SynthesizeScalarPortableSine;
+    case SynthesisPath::kScalar: return SynthesizeScalar;
+    case SynthesisPath::kScalarPortableSine: return SynthesizeScalarPortableSine;
 #if defined(QUILLOX_VECTOR_SYNTHESIS)
     case SynthesisPath::kAvx2:
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? SynthesizeAvx2
@@ -73,8 +69,7 @@ SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
                    ? SynthesizeAvx512
                    : nullptr;
 #endif
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "tone/sample_format.h"
 #include "tone/synthesis.h"
 #include "tone/synthesis_lanes.h"
 
@@ -32,10 +33,10 @@ __m128 ScaledSine(const Constants &c, __m256d index) {
 }  // namespace
 
 void SynthesizeAvx2(const SampleRun &run) {
-    const float period = 44100.0f / static_cast<float>(run.frequencyHz);
+    const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
     const Constants c = {_mm256_set1_pd(static_cast<double>(period)),
                          _mm256_set1_pd(static_cast<double>(run.amplitude)),
-                         _mm256_set1_pd(6.28318)};
+                         _mm256_set1_pd(kPhaseFactor)};
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     // Sample indices as doubles: whole numbers below 2^53 add exactly.
     const __m256d first = _mm256_set1_pd(static_cast<double>(run.firstIndex));

@@ -9,16 +9,17 @@
 
 #include <cstdint>
 
+#include "tone/sample_format.h"
 #include "tone/synthesis.h"
 #include "tone/synthesis_lanes.h"
 
 namespace quillox {
 
 void SynthesizeAvx512(const SampleRun &run) {
-    const float period = 44100.0f / static_cast<float>(run.frequencyHz);
+    const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
     const __m512d periodDouble = _mm512_set1_pd(static_cast<double>(period));
     const __m512d amplitude = _mm512_set1_pd(static_cast<double>(run.amplitude));
-    const __m512d phaseFactor = _mm512_set1_pd(6.28318);
+    const __m512d phaseFactor = _mm512_set1_pd(kPhaseFactor);
     // Sample indices as doubles: whole numbers below 2^53 add exactly.
     __m512d index = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(run.firstIndex)),
                                   _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0));

@@ -15,14 +15,8 @@ ToneSettings toneSettings{};
 
 namespace {
 
-constexpr std::int32_t kDone = 999;
-
 // Calls that overlap take turns: toneSettings holds one request at a time.
 std::mutex requestLock;
-
-// Whole-number division, not level / 10.0: 0..9 give 0, 10..19 give 1,
-// -10..-19 give -1.
-float AmplitudeFromLevel(std::int32_t level) { return static_cast<float>(level / 10); }
 
 }  // namespace
 }  // namespace quillox
@@ -47,5 +41,5 @@ extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, i
     BuildFormatChunk(formatChunk);
     BuildRiffChunk(riffChunk, formatChunk, dataChunk);
     WriteWaveFile(riffChunk, formatChunk, dataChunk);
-    return kDone;  // the chunks are released on the way out
+    return WAVHZ_DONE;  // the chunks are released on the way out
 }

@@ -5,17 +5,23 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "QuilloxWAVFrequency.h"
+
 namespace quillox {
 
 // The narrow file name with its terminator must fit in this many bytes.
-inline constexpr std::size_t kOutputPathBytes = 200;
+inline constexpr std::size_t kOutputPathBytes = WAVHZ_MAX_NAME_BYTES + 1;
 
 struct ToneSettings {
     char outputPath[kOutputPathBytes];  // NUL-terminated narrow name
-    float amplitude;                    // level / 10 in whole numbers
+    float amplitude;                    // AmplitudeFromLevel(level)
     std::int32_t frequencyHz;
     std::uint32_t seconds;
 };
+
+// Whole-number division, not level / 10.0: 0..9 give 0, 10..19 give 1,
+// -10..-19 give -1.
+inline float AmplitudeFromLevel(std::int32_t level) { return static_cast<float>(level / 10); }
 
 // One record for the whole module: every call of WAVHZCreate overwrites it
 // before use, under a lock that makes overlapping calls take turns.

@@ -15,24 +15,21 @@
 #include <cstdlib>
 #include <memory>
 
-namespace quillox {
+#include "QuilloxWAVFrequency.h"
+#include "tone/sample_format.h"
 
-inline constexpr std::uint32_t kSampleRate = 44100;
-inline constexpr std::uint32_t kBytesPerSample = 2;
-inline constexpr std::uint32_t kBytesPerSecond = kSampleRate * kBytesPerSample;
-inline constexpr std::uint32_t kChunkHeaderBytes = 8;
-inline constexpr std::uint32_t kFileHeaderBytes = 44;
+namespace quillox {
 
 // The longest tone whose RIFF length, 36 + D, still fits in 32 bits.
 inline constexpr std::uint32_t kMaxSeconds = (UINT32_MAX - 36) / kBytesPerSecond;
-static_assert(kMaxSeconds == 48695);
+static_assert(kMaxSeconds == WAVHZ_MAX_SECONDS);
 
 struct FreeBytes {
     void operator()(std::uint8_t *bytes) const { std::free(bytes); }
 };
 
 struct WavChunk {
-    std::uint32_t size = 0;  // bytes after the 8-byte header
+    std::uint32_t size = 0;                            // bytes after the 8-byte header
     std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // size + 8 bytes
 };
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "QuilloxAppFramework.h"
+#include "QuilloxAppFrameworkTesting.h"
 #include "test_support.h"
 
 namespace quillox::test {
@@ -55,7 +55,11 @@ TEST_F(WindowsHost, AFailedInitialisationFailsTheLoad) {
     EXPECT_EQ(AppInitialisedModuleCount(), 0);
 }
 
-TEST_F(WindowsHost, VersionRecordSays1001UsEnglish) {
+TEST_F(WindowsHost, VersionRecordSaysTheProjectVersionInUsEnglish) {
+    constexpr DWORD kHigh =
+        QUILLOX_WAV_FREQUENCY_VERSION_MAJOR << 16 | QUILLOX_WAV_FREQUENCY_VERSION_MINOR;
+    constexpr DWORD kLow =
+        QUILLOX_WAV_FREQUENCY_VERSION_PATCH << 16 | QUILLOX_WAV_FREQUENCY_VERSION_TWEAK;
     wchar_t path[MAX_PATH];
     ASSERT_GT(GetModuleFileNameW(library, path, MAX_PATH), 0u);
     std::vector<char> record(GetFileVersionInfoSizeW(path, nullptr));
@@ -64,10 +68,10 @@ TEST_F(WindowsHost, VersionRecordSays1001UsEnglish) {
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT size = 0;
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void **>(&fixed), &size));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileVersionMS, kHigh);
+    EXPECT_EQ(fixed->dwFileVersionLS, kLow);
+    EXPECT_EQ(fixed->dwProductVersionMS, kHigh);
+    EXPECT_EQ(fixed->dwProductVersionLS, kLow);
     WORD *translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\VarFileInfo\\Translation",
                                reinterpret_cast<void **>(&translation), &size));
