@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "QuilloxAppFramework.h"
+#include "QuilloxAppFrameworkTesting.h"
 #include "test_support.h"
 
 namespace quillox::test {
 namespace {
 
-using CreateFunction = std::int32_t(const WAVHZPathChar *, std::int32_t, std::int32_t, std::uint32_t);
+using CreateFunction = std::int32_t(const WAVHZPathChar *, std::int32_t, std::int32_t,
+                                    std::uint32_t);
 
 class Module : public testing::Test {
 protected:

@@ -9,8 +9,8 @@
  * its registration object, and terminates the record on unload, which also
  * unlinks and frees its registration.
  *
- * Besides those operations a host can look at what is registered, and a test
- * can make initialisation or allocation fail.
+ * Besides those operations a host can look at what is registered. (Tests
+ * use a build of their own with more: QuilloxAppFrameworkTesting.h.)
  */
 #ifndef QUILLOX_APP_FRAMEWORK_H
 #define QUILLOX_APP_FRAMEWORK_H
@@ -81,13 +81,6 @@ APP_FRAMEWORK_API const AppDllRegistration *AppFirstRegistration(void);
 APP_FRAMEWORK_API int32_t AppRegistrationCount(void);
 /* How many extension-module records are initialised now. */
 APP_FRAMEWORK_API int32_t AppInitialisedModuleCount(void);
-/* The calls made since the last AppClearJournal, one letter each:
-   S current module state, I initialise, A allocate, C construct,
-   T terminate. */
-APP_FRAMEWORK_API const char *AppJournal(void);
-APP_FRAMEWORK_API void AppClearJournal(void);
-/* Makes every later initialisation, or allocation, fail while set. */
-APP_FRAMEWORK_API void AppSetFailures(int32_t failInitialisation, int32_t failAllocation);
 
 #ifdef __cplusplus
 }

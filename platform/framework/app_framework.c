@@ -6,8 +6,14 @@
 static AppModuleState moduleState;
 static AppDllRegistration *chain;
 static int32_t initialisedModules;
+
+/* The test build's journal and failures on demand; the installed build has
+   neither, and its failure switches stay 0. */
 static int32_t failInitialisation;
 static int32_t failAllocation;
+#if defined(QUILLOX_APP_FRAMEWORK_TESTING)
+#include "QuilloxAppFrameworkTesting.h"
+
 static char journal[64];
 
 static void Record(char call) {
@@ -17,6 +23,17 @@ static void Record(char call) {
         journal[length + 1] = '\0';
     }
 }
+
+const char *AppJournal(void) { return journal; }
+void AppClearJournal(void) { journal[0] = '\0'; }
+
+void AppSetFailures(int32_t failInit, int32_t failAlloc) {
+    failInitialisation = failInit;
+    failAllocation = failAlloc;
+}
+#else
+static void Record(char call) { (void)call; }
+#endif
 
 int32_t AppInitExtensionModule(AppExtensionModule *module, void *instance) {
     Record('I');
@@ -73,10 +90,3 @@ int32_t AppRegistrationCount(void) {
     return count;
 }
 int32_t AppInitialisedModuleCount(void) { return initialisedModules; }
-const char *AppJournal(void) { return journal; }
-void AppClearJournal(void) { journal[0] = '\0'; }
-
-void AppSetFailures(int32_t failInit, int32_t failAlloc) {
-    failInitialisation = failInit;
-    failAllocation = failAlloc;
-}

@@ -1,13 +1,18 @@
 # Tests that only Windows has: a host that loads the DLL as Windows hosts do,
 # and wavhz.exe as users run it.
 
+# It links the framework's test build and sits beside it in bin/testing;
+# run from bin/, it finds QuilloxWAVFrequency.dll there, which binds to the
+# framework DLL already loaded.
 add_executable(windows_host_test windows/windows_host_test.cpp)
-target_link_libraries(windows_host_test PRIVATE QuilloxAppFramework quillox_warnings
+target_link_libraries(windows_host_test PRIVATE QuilloxAppFrameworkTesting quillox_warnings
                       GTest::gtest_main version)
 target_include_directories(windows_host_test PRIVATE ${PROJECT_SOURCE_DIR}/include
-                           ${CMAKE_CURRENT_SOURCE_DIR})
+                           ${generated_include_dir} ${CMAKE_CURRENT_SOURCE_DIR})
+set_target_properties(windows_host_test PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin/testing)
 add_dependencies(windows_host_test QuilloxWAVFrequency)
-add_test(NAME windows_host_test COMMAND windows_host_test)
+quillox_add_gtest(windows_host_test WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 
 # wavhz.exe, as a user runs it.
 add_test(NAME wavhz_writes COMMAND wavhz ${CMAKE_CURRENT_BINARY_DIR}/wavhz.wav 440 10 1)
