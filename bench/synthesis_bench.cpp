@@ -25,9 +25,9 @@ void BM_SampleLoop(benchmark::State &state, SynthesisPath path) {
         loop({1000, 1.0f, 0, kCount, out.data()});
         benchmark::DoNotOptimize(out.data());
     }
-    state.counters["ns_per_sample"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kCount,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kCount,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK_CAPTURE(BM_SampleLoop, scalar, SynthesisPath::kScalar);
 BENCHMARK_CAPTURE(BM_SampleLoop, avx2, SynthesisPath::kAvx2);
@@ -37,9 +37,9 @@ BENCHMARK_CAPTURE(BM_SampleLoop, avx512, SynthesisPath::kAvx512);
 void BM_WAVHZCreate(benchmark::State &state) {
     const auto seconds = static_cast<std::uint32_t>(state.range(0));
     for (auto _ : state) benchmark::DoNotOptimize(WAVHZCreate(u"/dev/null", 1000, 10, seconds));
-    state.counters["ns_per_sample"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * seconds * 44100,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * seconds * 44100,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_WAVHZCreate)->Arg(1)->Arg(600)->Unit(benchmark::kMillisecond);
 

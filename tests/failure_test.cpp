@@ -22,44 +22,12 @@
 
 #include "QuilloxWAVFrequency.h"
 #include "test_support.h"
-#include "platform/platform.h"
 
 namespace quillox::test {
 namespace {
 
 using testing::ExitedWithCode;
 namespace fs = std::filesystem;
-
-#if !defined(_WIN32)
-TEST(NarrowPath, Utf16BecomesExactUtf8) {
-    const std::string a197(197, 'a'), a198(198, 'a'), a199(199, 'a');
-    const std::pair<std::u16string, std::optional<std::string>> cases[] = {
-        {u"tone.wav", "tone.wav"},
-        {u"caf\u00e9/\u20ac.wav", "caf\xc3\xa9/\xe2\x82\xac.wav"},
-        {u"\U0001F3B5.wav", "\xf0\x9f\x8e\xb5.wav"},  // a surrogate pair
-        {u"a\xD800.wav", std::nullopt},                 // unpaired high surrogate
-        {u"a\xDC00.wav", std::nullopt},                 // unpaired low surrogate
-        {u"a\xDC00\xD800", std::nullopt},               // a pair in the wrong order
-        {u"a\xD800", std::nullopt},                     // high surrogate at the end
-        {ToPath(a199), a199},                              // 199 bytes and the terminator fit
-        {ToPath(a199 + "a"), std::nullopt},                // 200 do not
-        // Characters of 2, 3 and 4 bytes that just fit, and that straddle the limit.
-        {ToPath(a197) + u"\u00e9", a197 + "\xc3\xa9"},
-        {ToPath(a198) + u"\u00e9", std::nullopt},
-        {ToPath(a197.substr(1)) + u"\u20ac", a197.substr(1) + "\xe2\x82\xac"},
-        {ToPath(a197) + u"\u20ac", std::nullopt},
-        {ToPath(a197.substr(2)) + u"\U0001F3B5", a197.substr(2) + "\xf0\x9f\x8e\xb5"},
-        {ToPath(a197) + u"\U0001F3B5", std::nullopt},
-    };
-    for (const auto &[path, narrow] : cases) {
-        char name[kOutputPathBytes];
-        const bool converted = ConvertPathToNarrow(path.c_str(), name);
-        EXPECT_EQ(converted ? std::optional<std::string>(name) : std::nullopt, narrow);
-    }
-    char name[kOutputPathBytes];
-    EXPECT_FALSE(ConvertPathToNarrow(nullptr, name));
-}
-#endif
 
 // Each refusal ends a process: a forked child's.
 class Refusals : public testing::Test {
@@ -167,9 +135,11 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
     std::string noFullDisk;
     if (geteuid() != 0) {
         noFullDisk = "mounting a small file system needs root";
-    } else if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    } else if (unshare(CLONE_NEWNS) != 0 ||
+               mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
-        noFullDisk = std::string("no private mount of a small file system here: ") + std::strerror(errno);
+        noFullDisk =
+            std::string("no private mount of a small file system here: ") + std::strerror(errno);
     }
     const std::string kept(100000, 'k');
     WriteText(dir / "kept.wav", kept);
@@ -181,7 +151,8 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         fs::create_directory(full + "/locked");
         WriteText(full + "/locked/kept.wav", kept);
         fs::permissions(full + "/locked/kept.wav", fs::perms::all & ~fs::perms::owner_exec &
-                                                       ~fs::perms::group_exec & ~fs::perms::others_exec);
+                                                       ~fs::perms::group_exec &
+                                                       ~fs::perms::others_exec);
         fs::permissions(full + "/locked", fs::perms::owner_all | fs::perms::group_read |
                                               fs::perms::group_exec | fs::perms::others_read |
                                               fs::perms::others_exec);
@@ -210,7 +181,8 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         {"a link to an existing file on a full disk", full + "/link.wav", true, nullptr},
         {"a dangling link on a full disk", full + "/dangling.wav", true, nullptr},
         {"standard output redirected to a full disk", dir / "stdout", true, stdoutToFullDisk},
-        {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", true, asSomeoneElse},
+        {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", true,
+         asSomeoneElse},
         {"a new file over the file-size limit", dir / "new.wav", false, limitFileSize},
         {"an existing file over the file-size limit", dir / "kept.wav", false, limitFileSize},
     };
@@ -240,7 +212,7 @@ TEST_F(Refusals, AFailedWriteToADeviceKeepsTheDevice) {
     if (!failsToWrite) GTEST_SKIP() << "device nodes do not work in " << dir.path();
 
     EXPECT_EXIT(WAVHZCreate(ToPath(node).c_str(), 440, 10, 1), ExitedWithCode(2), "");
-    struct stat status{};
+    struct stat status {};
     ASSERT_EQ(stat(node.c_str(), &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
 }

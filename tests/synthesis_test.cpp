@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "tone/synthesis.h"
+#include "tone/tone_settings.h"
 
 namespace quillox {
 namespace {
 
-std::vector<std::int16_t> Synthesize(std::int32_t frequencyHz, std::int32_t level, std::uint32_t first,
-                              std::uint32_t count) {
+std::vector<std::int16_t> Synthesize(std::int32_t frequencyHz, std::int32_t level,
+                                     std::uint32_t first, std::uint32_t count) {
     std::vector<std::uint8_t> bytes(2 * std::size_t{count});
-    SynthesizeScalar({frequencyHz, static_cast<float>(level / 10), first, count, bytes.data()});
+    // The level becomes an amplitude as the entry point makes it.
+    SynthesizeScalar({frequencyHz, AmplitudeFromLevel(level), first, count, bytes.data()});
     std::vector<std::int16_t> samples(count);
     for (std::uint32_t k = 0; k < count; ++k) {
         samples[k] = static_cast<std::int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
@@ -30,7 +32,10 @@ struct Vector {
 
 TEST(Synthesis, KnownSampleVectors) {
     const std::vector<Vector> vectors = {
-        {11025, 10, 0, {-1, 32767, -1, -32768, -1, 32767, -1, -32768, -1, 32767, -1, -32768, -1, 32767, 0}},
+        {11025,
+         10,
+         0,
+         {-1, 32767, -1, -32768, -1, 32767, -1, -32768, -1, 32767, -1, -32768, -1, 32767, 0}},
         {1000, 10, 0, {-1, 4652, 9210, 13582, 17679, 21417}},
         {1000, 15, 0, {-1, 4652, 9210, 13582, 17679, 21417}},  // 15 / 10 is 1 as well
         {1000, 10, 441000, {-1714, 3017, 7561}},  // ten seconds in: single-precision phase
@@ -43,8 +48,10 @@ TEST(Synthesis, KnownSampleVectors) {
         {11025, INT32_MIN, 0, {-1, -32767, -13690, -32768}},
     };
     for (const Vector &v : vectors) {
-        SCOPED_TRACE(testing::Message() << v.frequencyHz << " Hz, level " << v.level << ", from " << v.first);
-        EXPECT_EQ(Synthesize(v.frequencyHz, v.level, v.first, static_cast<std::uint32_t>(v.expected.size())),
+        SCOPED_TRACE(testing::Message()
+                     << v.frequencyHz << " Hz, level " << v.level << ", from " << v.first);
+        EXPECT_EQ(Synthesize(v.frequencyHz, v.level, v.first,
+                             static_cast<std::uint32_t>(v.expected.size())),
                   v.expected);
     }
 }
@@ -53,7 +60,8 @@ TEST(Synthesis, SilenceIsTheMidline) {
     // Levels -9..9 give amplitude 0 and frequency 0 an infinite period:
     // either way every sample is -1.
     const std::vector<std::int16_t> midline(4410, -1);
-    for (std::int32_t level = -9; level <= 9; ++level) EXPECT_EQ(Synthesize(1000, level, 0, 4410), midline);
+    for (std::int32_t level = -9; level <= 9; ++level)
+        EXPECT_EQ(Synthesize(1000, level, 0, 4410), midline);
     EXPECT_EQ(Synthesize(0, 10, 0, 4410), midline);
     EXPECT_EQ(Synthesize(0, INT32_MAX, 2'000'000'000, 4410), midline);
 }

@@ -32,7 +32,8 @@ inline const char *WhyNoAddressSpaceLimit() {
 #if defined(__SANITIZE_ADDRESS__)
     return "an address-space limit and the address sanitizer do not mix";
 #else
-    return Emulator().empty() ? nullptr : "qemu-user does not apply address-space limits to its program";
+    return Emulator().empty() ? nullptr
+                              : "qemu-user does not apply address-space limits to its program";
 #endif
 }
 
@@ -42,7 +43,8 @@ public:
     TempDir() {
         std::random_device random;
         do {
-            path_ = std::filesystem::temp_directory_path() / ("quillox-" + std::to_string(random()));
+            path_ =
+                std::filesystem::temp_directory_path() / ("quillox-" + std::to_string(random()));
         } while (!std::filesystem::create_directory(path_));
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
@@ -67,15 +69,6 @@ inline std::vector<std::uint8_t> ReadBytes(const std::string &path) {
 
 inline void WriteText(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-// The 16-bit samples of a tone file, from byte 44 on.
-inline std::vector<std::int16_t> Samples(const std::vector<std::uint8_t> &file) {
-    std::vector<std::int16_t> samples;
-    for (std::size_t at = 44; at + 1 < file.size(); at += 2) {
-        samples.push_back(static_cast<std::int16_t>(file[at] | (file[at + 1] << 8)));
-    }
-    return samples;
 }
 
 }  // namespace quillox::test

@@ -17,6 +17,7 @@
 #include "QuilloxWAVFrequency.h"
 #include "test_support.h"
 #include "tone/synthesis.h"
+#include "tone/tone_settings.h"
 
 namespace quillox::test {
 namespace {
@@ -39,7 +40,8 @@ TEST(WavFile, OneSecondHeader) {
         0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x88, 0x58,
         0x01, 0x00, 0x02, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x88, 0x58, 0x01, 0x00};
     // The header depends on the duration alone.
-    for (const auto &[frequencyHz, level] : {std::pair{1000, 10}, {-7, 0}, {INT32_MAX, INT32_MIN}}) {
+    for (const auto &[frequencyHz, level] :
+         {std::pair{1000, 10}, {-7, 0}, {INT32_MAX, INT32_MIN}}) {
         const auto file = Tone(dir, frequencyHz, level, 1);
         ASSERT_EQ(file.size(), 88244u);
         EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 44), expected);
@@ -79,12 +81,15 @@ TEST(WavFile, OverlappingCallsEachWriteTheirOwnTone) {
     if (!CanForkAndStartThreads()) GTEST_SKIP() << kCannotFork;
     TempDir dir;
     constexpr int kThreads = 4, kCalls = 10;
-    const auto frequencyOf = [](int thread, int call) { return 100 + 37 * (kCalls * thread + call); };
+    const auto frequencyOf = [](int thread, int call) {
+        return 100 + 37 * (kCalls * thread + call);
+    };
     std::vector<std::thread> threads;
     for (int thread = 0; thread < kThreads; ++thread) {
         threads.emplace_back([&, thread] {
             for (int call = 0; call < kCalls; ++call) {
-                const std::string name = dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav");
+                const std::string name =
+                    dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav");
                 WAVHZCreate(ToPath(name).c_str(), frequencyOf(thread, call), 10 + thread * 10, 1);
             }
         });
@@ -93,10 +98,12 @@ TEST(WavFile, OverlappingCallsEachWriteTheirOwnTone) {
     std::vector<std::uint8_t> expected(88200);
     for (int thread = 0; thread < kThreads; ++thread) {
         for (int call = 0; call < kCalls; ++call) {
-            const auto file = ReadBytes(dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav"));
+            const auto file =
+                ReadBytes(dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav"));
             SynthesizeScalar({frequencyOf(thread, call), 1.0f + thread, 0, 44100, expected.data()});
             ASSERT_EQ(file.size(), 88244u) << thread << "-" << call;
-            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 44)) << thread << "-" << call;
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 44))
+                << thread << "-" << call;
         }
     }
 }
@@ -104,14 +111,16 @@ TEST(WavFile, OverlappingCallsEachWriteTheirOwnTone) {
 TEST(WavFile, ExtremeArgumentsGiveTheReferenceSamples) {
     TempDir dir;
     const std::int32_t frequencies[] = {INT32_MIN, -1, 0, 1, 22050, 44100, INT32_MAX};
-    const std::int32_t levels[] = {INT32_MIN, -655370, -10, -1, 0, 9, 10, 655369, 655370, INT32_MAX};
+    const std::int32_t levels[] = {INT32_MIN, -655370, -10,    -1,     0,
+                                   9,         10,      655369, 655370, INT32_MAX};
     constexpr std::uint32_t kSamples = 44100;
     std::vector<std::uint8_t> reference(2 * kSamples);
     for (const std::int32_t frequencyHz : frequencies) {
         for (const std::int32_t level : levels) {
             const auto file = Tone(dir, frequencyHz, level, 1);
             ASSERT_EQ(file.size(), 44 + reference.size());
-            SynthesizeScalar({frequencyHz, static_cast<float>(level / 10), 0, kSamples, reference.data()});
+            SynthesizeScalar(
+                {frequencyHz, AmplitudeFromLevel(level), 0, kSamples, reference.data()});
             EXPECT_TRUE(std::equal(reference.begin(), reference.end(), file.begin() + 44))
                 << frequencyHz << " Hz, level " << level;
         }
@@ -146,8 +155,10 @@ TEST(WavFile, TheOutputIsClosedOnExec) {
     char buffer[65536];
     for (int idle = 0; total < 88244 && idle < 5000;) {
         const ssize_t n = read(reader, buffer, sizeof buffer);
-        if (n > 0) total += static_cast<std::size_t>(n);
-        else usleep(1000), ++idle;
+        if (n > 0)
+            total += static_cast<std::size_t>(n);
+        else
+            usleep(1000), ++idle;
     }
     writer.join();
     close(reader);
@@ -178,9 +189,11 @@ TEST(WavFile, ReadsBackThroughLibsndfile) {
     std::vector<std::uint8_t> bytes(2 * read.size());
     SynthesizeScalar({1000, 1.0f, 0, 88200, bytes.data()});
     for (std::size_t i = 0; i < read.size(); ++i) {
-        ASSERT_EQ(read[i], static_cast<short>(bytes[2 * i] | bytes[2 * i + 1] << 8)) << "sample " << i;
+        ASSERT_EQ(read[i], static_cast<short>(bytes[2 * i] | bytes[2 * i + 1] << 8))
+            << "sample " << i;
     }
-    EXPECT_EQ(std::vector<short>(read.begin(), read.begin() + 3), (std::vector<short>{-1, 4652, 9210}));
+    EXPECT_EQ(std::vector<short>(read.begin(), read.begin() + 3),
+              (std::vector<short>{-1, 4652, 9210}));
 }
 #endif
 

@@ -9,7 +9,7 @@
 //  2. the other sample loops, in process, against the reference loop at the
 //     given position;
 //  3. the whole call, in a child process (it may end the process), inside a
-//     private folder: it returns 999 with a file of the right size and
+//     private folder: it returns WAVHZ_DONE with a file of the right size and
 //     header, or ends with status 2 having created nothing.
 #include <iconv.h>
 #include <sys/wait.h>
@@ -28,6 +28,8 @@
 #include "QuilloxWAVFrequency.h"
 #include "platform/platform.h"
 #include "tone/synthesis.h"
+#include "tone/tone_settings.h"
+#include "tone/wav_chunk.h"
 
 namespace {
 
@@ -79,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto frequencyHz = static_cast<std::int32_t>(Read32(data));
     const auto level = static_cast<std::int32_t>(Read32(data + 4));
     const std::uint32_t seconds = data[8] % 3;
-    const std::uint32_t position = Read32(data + 9) % (48695u * 44100u - 64);
+    const std::uint32_t position = Read32(data + 9) % (kMaxSeconds * kSampleRate - 64);
     // The name stays inside the private folder: no '/' and no NUL.
     std::u16string name;
     for (std::size_t at = 13; at + 1 < size && name.size() < 300; at += 2) {
@@ -92,16 +94,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool converted = ConvertPathToNarrow(name.c_str(), narrow);
     const auto expected = IconvUtf8(name);
     const bool fits = expected && expected->size() < kOutputPathBytes;
-    Check(converted == fits, "names are refused exactly when they have no UTF-8 form or are too long");
+    Check(converted == fits,
+          "names are refused exactly when they have no UTF-8 form or are too long");
     if (converted) Check(*expected == narrow, "the UTF-8 name");
 
     // 2. The sample loops.
     constexpr std::uint32_t kCount = 61;
     std::uint8_t reference[2 * kCount];
     std::uint8_t other[2 * kCount];
-    const float amplitude = static_cast<float>(level / 10);
+    const float amplitude = AmplitudeFromLevel(level);
     SynthesizeScalar({frequencyHz, amplitude, position, kCount, reference});
-    for (const auto path : {SynthesisPath::kScalarPortableSine, SynthesisPath::kAvx2, SynthesisPath::kAvx512}) {
+    for (const auto path :
+         {SynthesisPath::kScalarPortableSine, SynthesisPath::kAvx2, SynthesisPath::kAvx512}) {
         if (const SynthesisLoop loop = SynthesisLoopFor(path)) {
             loop({frequencyHz, amplitude, position, kCount, other});
             Check(std::memcmp(reference, other, sizeof reference) == 0, "the other loops' samples");
@@ -113,25 +117,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) != 0) _exit(98);
-        _exit(WAVHZCreate(name.c_str(), frequencyHz, level, seconds) == 999 ? 0 : 97);
+        _exit(WAVHZCreate(name.c_str(), frequencyHz, level, seconds) == WAVHZ_DONE ? 0 : 97);
     }
     int status = 0;
     Check(waitpid(child, &status, 0) == child && WIFEXITED(status), "the child ends by itself");
     const int code = WEXITSTATUS(status);
     const std::vector<fs::path> entries{fs::directory_iterator(folder), fs::directory_iterator()};
-    if (code == 1 || code == 2) {
+    if (code == WAVHZ_EXIT_NO_MEMORY || code == WAVHZ_EXIT_CANNOT_WRITE) {
         Check(entries.empty(), "a refused request creates nothing");
         return 0;
     }
     Check(code == 0 && converted && entries.size() == 1, "success leaves one file");
     Check(entries[0].filename() == narrow, "the file has the converted name");
     std::ifstream in(entries[0], std::ios::binary);
-    const std::vector<char> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    Check(file.size() == 44 + 88200 * std::size_t{seconds}, "the file size");
+    const std::vector<char> file{std::istreambuf_iterator<char>(in),
+                                 std::istreambuf_iterator<char>()};
+    Check(file.size() == kFileHeaderBytes + std::size_t{kBytesPerSecond} * seconds,
+          "the file size");
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(file.data());
     Check(std::memcmp(bytes, "RIFF", 4) == 0 && Read32(bytes + 4) == file.size() - 8 &&
-              std::memcmp(bytes + 8, "WAVEfmt ", 8) == 0 && std::memcmp(bytes + 36, "data", 4) == 0 &&
-              Read32(bytes + 40) == file.size() - 44,
+              std::memcmp(bytes + 8, "WAVEfmt ", 8) == 0 &&
+              std::memcmp(bytes + 36, "data", 4) == 0 &&
+              Read32(bytes + 40) == file.size() - kFileHeaderBytes,
           "the header");
     fs::remove(entries[0]);
     return 0;
