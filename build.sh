@@ -1,12 +1,6 @@
 #!/usr/bin/env bash
 # The quick start: installs what is missing (Debian packages), configures,
-# builds, then
-#   ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]   writes a tone
-#                                  (default: tone.wav, 440 Hz, full scale, 3 s)
-#   ./build.sh test                runs every test (Linux, sanitizers, fuzzing,
-#                                  every cross target under Wine or qemu-user)
-#   ./build.sh bench               runs the micro-benchmarks
-#   ./build.sh compare             times wavhz against sox, ffmpeg and numpy
+# builds, then does what the first argument names (see usage below).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -28,6 +22,17 @@ need() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
+}
+
+usage() {
+  cat <<'USAGE'
+usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
+                         writes a tone (default: tone.wav, 440 Hz, full scale, 3 s)
+       ./build.sh test     runs every test (Linux, sanitizers, fuzzing, and every
+                         cross target under Wine or qemu-user)
+       ./build.sh bench    runs the micro-benchmarks
+       ./build.sh compare  times wavhz against sox, ffmpeg and numpy
+USAGE
 }
 
 build() {  # preset
@@ -56,17 +61,24 @@ case "${1:-}" in
     build asan
     build fuzz
     for preset in "${cross_presets[@]}"; do build "$preset"; done
-    # A minute of fuzzing from the checked-in corpus; new inputs and the
-    # fuzzer's files go to a folder of their own.
-    fuzz_dir=$(mktemp -d)
-    trap 'rm -rf "$fuzz_dir"' EXIT
-    mkdir "$fuzz_dir/corpus"
+    # A minute of fuzzing from the checked-in corpus. New inputs, the log and
+    # any crashing input stay in build/fuzz/run, which each run starts afresh.
+    fuzz_dir=$PWD/build/fuzz/run
+    rm -rf "$fuzz_dir"
+    mkdir -p "$fuzz_dir/corpus" "$fuzz_dir/artifacts" "$fuzz_dir/folders"
     status=0
-    TMPDIR=$fuzz_dir ASAN_OPTIONS=quarantine_size_mb=4:malloc_context_size=4 \
+    TMPDIR=$fuzz_dir/folders ASAN_OPTIONS=quarantine_size_mb=4:malloc_context_size=4 \
       build/fuzz/tests/fuzz/tone_request_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" \
-      -print_final_stats=1 -artifact_prefix="$fuzz_dir/" "$fuzz_dir/corpus" tests/fuzz/corpus \
-      >"$fuzz_dir/log" 2>&1 || status=$?
-    if [ "$status" -ne 0 ]; then tail -n 60 "$fuzz_dir/log"; exit 1; fi
+      -print_final_stats=1 -artifact_prefix="$fuzz_dir/artifacts/" "$fuzz_dir/corpus" \
+      tests/fuzz/corpus >"$fuzz_dir/log" 2>&1 || status=$?
+    rm -rf "$fuzz_dir/folders"
+    if [ "$status" -ne 0 ]; then
+      tail -n 60 "$fuzz_dir/log"
+      echo "The fuzzer failed; its input is in $fuzz_dir/artifacts:" >&2
+      ls -l "$fuzz_dir/artifacts" >&2
+      echo "Replay it with build/ci/tests/fuzz_corpus_replay FILE" >&2
+      exit 1
+    fi
     grep -E '^(Done|stat::(number_of_executed_units|new_units_added))' "$fuzz_dir/log"
     ctest --preset asan
     for preset in "${cross_presets[@]}"; do ctest --preset "$preset"; done
@@ -85,7 +97,7 @@ case "${1:-}" in
     python3 bench/compare_tools.py build/release/wavhz
     ;;
   *)
-    sed -n '2,9p' "$0" >&2
+    usage >&2
     exit 64
     ;;
 esac
