@@ -5,6 +5,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+/* A path literal of the platform's type, as the header's example writes it. */
+static const WAVHZPathChar kExample[] = WAVHZ_PATH("tone.wav");
+_Static_assert(sizeof kExample / sizeof kExample[0] == 9, "WAVHZ_PATH gives UTF-16 units");
+_Static_assert(WAVHZ_MAX_SECONDS == 48695 && WAVHZ_MAX_NAME_BYTES == 199, "the limits");
+
 int main(int argc, char **argv) {
     if (argc != 2) return 3;
     /* The file name arrives as UTF-8 bytes; ASCII widens unit for unit. */
@@ -14,6 +19,7 @@ int main(int argc, char **argv) {
         path[n] = (unsigned char)argv[1][n];
     }
     path[n] = 0;
+    if (kExample[0] != 't') return 3;
 
     if (WAVHZCreate(path, 440, 10, 1) != WAVHZ_DONE) return 4;
     FILE *file = fopen(argv[1], "rb");
