@@ -31,7 +31,7 @@ usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
        ./build.sh test     runs every test (Linux, sanitizers, fuzzing, and every
                          cross target under Wine or qemu-user)
        ./build.sh bench    runs the micro-benchmarks
-       ./build.sh compare  times wavhz against sox, ffmpeg and numpy
+       ./build.sh compare  times wavhz against sox, ffmpeg, numpy and the floor
 USAGE
 }
 
@@ -40,7 +40,7 @@ build() {  # preset
   cmake --build --preset "$1" --parallel "$(nproc)"
 }
 
-toolchain=(cmake make g++ libc6-dev libsleef-dev)
+toolchain=(cmake make g++ libc6-dev)
 # Every other target: Windows under Wine, Linux on ARM and 32-bit x86 under
 # qemu-user.
 cross_presets=(windows windows-i686 aarch64 armhf i686)
@@ -54,7 +54,7 @@ case "${1:-}" in
     ;;
   test)
     need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-      libsndfile1-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
+      libsndfile1-dev libmpfr-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
       g++-mingw-w64-i686-posix wine32:i386 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf \
       g++-i686-linux-gnu qemu-user clang-format
     # The code's style, as .clang-format describes it.
@@ -89,14 +89,15 @@ case "${1:-}" in
     ctest --preset ci
     ;;
   bench)
-    need "${toolchain[@]}" libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
+    need "${toolchain[@]}" libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libmpfr-dev
     build ci
     build/ci/bench/quillox_bench --benchmark_counters_tabular=true
     ;;
   compare)
-    need "${toolchain[@]}" python3
-    build release
-    python3 bench/compare_tools.py build/release/wavhz
+    need "${toolchain[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev \
+      libmpfr-dev
+    build ci
+    python3 bench/compare_tools.py build/ci/wavhz build/ci/bench/write_floor
     ;;
   *)
     usage >&2

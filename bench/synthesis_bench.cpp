@@ -29,9 +29,12 @@ void BM_SampleLoop(benchmark::State &state, SynthesisPath path) {
         benchmark::Counter(static_cast<double>(state.iterations()) * kCount,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK_CAPTURE(BM_SampleLoop, scalar, SynthesisPath::kScalar);
+BENCHMARK_CAPTURE(BM_SampleLoop, reference, SynthesisPath::kReference);
+BENCHMARK_CAPTURE(BM_SampleLoop, library_sine, SynthesisPath::kLibrarySine);
+BENCHMARK_CAPTURE(BM_SampleLoop, fast_scalar, SynthesisPath::kFastScalar);
 BENCHMARK_CAPTURE(BM_SampleLoop, avx2, SynthesisPath::kAvx2);
 BENCHMARK_CAPTURE(BM_SampleLoop, avx512, SynthesisPath::kAvx512);
+BENCHMARK_CAPTURE(BM_SampleLoop, neon, SynthesisPath::kNeon);
 
 // A whole request, buffers, first touch and all, the file on /dev/null.
 void BM_WAVHZCreate(benchmark::State &state) {

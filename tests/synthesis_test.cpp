@@ -15,7 +15,7 @@ std::vector<std::int16_t> Synthesize(std::int32_t frequencyHz, std::int32_t leve
                                      std::uint32_t first, std::uint32_t count) {
     std::vector<std::uint8_t> bytes(2 * std::size_t{count});
     // The level becomes an amplitude as the entry point makes it.
-    SynthesizeScalar({frequencyHz, AmplitudeFromLevel(level), first, count, bytes.data()});
+    SynthesizeReference({frequencyHz, AmplitudeFromLevel(level), first, count, bytes.data()});
     std::vector<std::int16_t> samples(count);
     for (std::uint32_t k = 0; k < count; ++k) {
         samples[k] = static_cast<std::int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));

@@ -100,7 +100,8 @@ TEST(WavFile, OverlappingCallsEachWriteTheirOwnTone) {
         for (int call = 0; call < kCalls; ++call) {
             const auto file =
                 ReadBytes(dir / (std::to_string(thread) + "-" + std::to_string(call) + ".wav"));
-            SynthesizeScalar({frequencyOf(thread, call), 1.0f + thread, 0, 44100, expected.data()});
+            SynthesizeReference(
+                {frequencyOf(thread, call), 1.0f + thread, 0, 44100, expected.data()});
             ASSERT_EQ(file.size(), 88244u) << thread << "-" << call;
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 44))
                 << thread << "-" << call;
@@ -119,7 +120,7 @@ TEST(WavFile, ExtremeArgumentsGiveTheReferenceSamples) {
         for (const std::int32_t level : levels) {
             const auto file = Tone(dir, frequencyHz, level, 1);
             ASSERT_EQ(file.size(), 44 + reference.size());
-            SynthesizeScalar(
+            SynthesizeReference(
                 {frequencyHz, AmplitudeFromLevel(level), 0, kSamples, reference.data()});
             EXPECT_TRUE(std::equal(reference.begin(), reference.end(), file.begin() + 44))
                 << frequencyHz << " Hz, level " << level;
@@ -187,7 +188,7 @@ TEST(WavFile, ReadsBackThroughLibsndfile) {
     sf_close(file);
 
     std::vector<std::uint8_t> bytes(2 * read.size());
-    SynthesizeScalar({1000, 1.0f, 0, 88200, bytes.data()});
+    SynthesizeReference({1000, 1.0f, 0, 88200, bytes.data()});
     for (std::size_t i = 0; i < read.size(); ++i) {
         ASSERT_EQ(read[i], static_cast<short>(bytes[2 * i] | bytes[2 * i + 1] << 8))
             << "sample " << i;

@@ -2,6 +2,7 @@
 
 #include <cfloat>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,27 @@ constexpr std::uint32_t kTwoOverPi[8] = {0xa2f9836e, 0x4e441529, 0xfc2757d1, 0xf
 // Bits of the product m * 2/pi: 24 + 256 of them, in 32-bit limbs, least
 // significant first, with room to spare above.
 constexpr int kProductLimbs = 9;
+
+// 2^n for -1022 <= n <= 1023, exactly.
+double PowerOfTwo(int n) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(n + 1023) << 52;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// For a positive normal double d: d = MantissaOf(d) * 2^(ExponentOf(d) - 53),
+// with 2^52 <= MantissaOf(d) < 2^53.
+int ExponentOf(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return static_cast<int>(bits >> 52) - 1022;
+}
+std::uint64_t MantissaOf(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+}
 
 // A 128-bit integer as two 64-bit halves: plain 64-bit arithmetic, so that
 // 32-bit targets compute exactly what 64-bit ones do.
@@ -43,8 +65,7 @@ Wide Subtract(Wide a, Wide b) {
 // to even), as a conversion from a 128-bit integer rounds.
 double ToDouble(Wide value) {
     if (value.high == 0) return static_cast<double>(value.low);
-    int shift = 0;
-    while ((value.high << shift >> 63) == 0) ++shift;
+    const int shift = std::countl_zero(value.high);
     // The leading 64 bits, the rest folded into a sticky lowest bit: rounding
     // them to 53 bits decides as rounding all 128 would.
     std::uint64_t top = value.high << shift;
@@ -54,15 +75,14 @@ double ToDouble(Wide value) {
         rest = value.low << shift;
     }
     if (rest != 0) top |= 1;
-    return std::ldexp(static_cast<double>(top), 64 - shift);
+    return static_cast<double>(top) * PowerOfTwo(64 - shift);
 }
 
 // The integer value of a double d with |d| < 2^128 that is a whole number.
 Wide FromWholeDouble(double d) {
     if (d < 0x1p64) return {0, static_cast<std::uint64_t>(d)};
-    int exponent = 0;
-    const double mantissa = std::frexp(d, &exponent);  // d = mantissa * 2^exponent
-    const auto bits = static_cast<std::uint64_t>(std::ldexp(mantissa, 53));
+    const int exponent = ExponentOf(d);  // d = bits * 2^(exponent - 53)
+    const std::uint64_t bits = MantissaOf(d);
     const int shift = exponent - 53;  // 12..75
     if (shift >= 64) return {bits << (shift - 64), 0};
     return {bits >> (64 - shift), bits << shift};
@@ -142,9 +162,9 @@ double PortableSine(double theta) {
     if (!(magnitude < 0x1p51)) return std::sin(theta);  // never from the tone loop
 
     // magnitude = m * 2^q exactly, with m an integer below 2^24 (a float).
-    int exponent = 0;
-    const double mantissa = std::frexp(magnitude, &exponent);
-    const auto m = static_cast<std::uint64_t>(std::ldexp(mantissa, 24));
+    const int exponent = ExponentOf(magnitude);
+    // A float's 24 bits: the 29 below them are 0.
+    const std::uint64_t m = MantissaOf(magnitude) >> 29;
     const int q = exponent - 24;  // -24 <= q < 28
 
     // magnitude * 2/pi = (m * kTwoOverPi) * 2^(q - 256): the 280-bit product.
@@ -169,8 +189,8 @@ double PortableSine(double theta) {
     // r = fraction * pi/2 as a sum of two doubles.
     double fHigh, fLow;
     SplitToDoubles(fraction, fHigh, fLow);
-    fHigh = std::ldexp(fHigh, -128);
-    fLow = std::ldexp(fLow, -128);
+    fHigh *= PowerOfTwo(-128);
+    fLow *= PowerOfTwo(-128);
     double p, e;
     TwoProduct(fHigh, kHalfPiHigh, p, e);
     const double tail = e + (fHigh * kHalfPiLow + fLow * kHalfPiHigh);

@@ -21,46 +21,56 @@ std::int32_t TruncateSaturating(float y) {
     return static_cast<std::int32_t>(y);
 }
 
+// One sample, as the steps in synthesis.h give it.
+template <double (*Sine)(double)>
+std::uint16_t Sample(float period, double amplitude, std::uint32_t i) {
+    const double a = static_cast<double>(i) * kPhaseFactor;
+    const float theta = static_cast<float>(a / static_cast<double>(period));
+    const double s = Sine(static_cast<double>(theta));
+    const float x = static_cast<float>(amplitude * s);
+    const float y = ((x + kMappingOffset) * kMappingHalf) * kMappingScale;
+    // Silence (x = 0) maps to y = -32767.5 and v = -1, not 0: the midline of
+    // the mapping. Modulo 2^32, so that saturated values cannot overflow;
+    // only the low 16 bits are kept.
+    const std::uint32_t v = static_cast<std::uint32_t>(kMappingBias) -
+                            static_cast<std::uint32_t>(TruncateSaturating(y));
+    return static_cast<std::uint16_t>(v);
+}
+
 template <double (*Sine)(double)>
 void SynthesizeWith(const SampleRun &run) {
     // The period is the same for every sample. Frequency 0 gives +infinity,
     // every theta 0 and every sample the midline.
     const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
-    const double amplitude = run.amplitude;
     for (std::uint32_t k = 0; k < run.count; ++k) {
-        const std::uint32_t i = run.firstIndex + k;
-        const double a = static_cast<double>(i) * kPhaseFactor;
-        const float theta = static_cast<float>(a / static_cast<double>(period));
-        const double s = Sine(static_cast<double>(theta));
-        const float x = static_cast<float>(amplitude * s);
-        const float y = ((x + kMappingOffset) * kMappingHalf) * kMappingScale;
-        // Silence (x = 0) maps to y = -32767.5 and v = -1, not 0: the midline
-        // of the mapping. Modulo 2^32, so that saturated values cannot
-        // overflow; only the low 16 bits are kept.
-        const std::uint32_t v = static_cast<std::uint32_t>(kMappingBias) -
-                                static_cast<std::uint32_t>(TruncateSaturating(y));
-        WriteLE16(run.out + std::size_t{2} * k, v);
+        WriteLE16(run.out + std::size_t{2} * k,
+                  Sample<Sine>(period, run.amplitude, run.firstIndex + k));
     }
 }
 
-#if defined(QUILLOX_PORTABLE_SINE)
-constexpr double (*kSine)(double) = PortableSine;
-#else
 double LibrarySine(double theta) { return std::sin(theta); }
-constexpr double (*kSine)(double) = LibrarySine;
-#endif
+
+bool fallbackForced = false;
 
 }  // namespace
 
-void SynthesizeScalar(const SampleRun &run) { SynthesizeWith<kSine>(run); }
+void SynthesizeReference(const SampleRun &run) { SynthesizeWith<PortableSine>(run); }
 
-void SynthesizeScalarPortableSine(const SampleRun &run) { SynthesizeWith<PortableSine>(run); }
+void SynthesizeLibrarySine(const SampleRun &run) { SynthesizeWith<LibrarySine>(run); }
+
+std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t index) {
+    return Sample<PortableSine>(period, amplitude, index);
+}
+
+void ForceFallbackForTesting(bool force) { fallbackForced = force; }
+bool FallbackForced() { return fallbackForced; }
 
 SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
     switch (path) {
-    case SynthesisPath::kScalar: return SynthesizeScalar;
-    case SynthesisPath::kScalarPortableSine: return SynthesizeScalarPortableSine;
-#if defined(QUILLOX_VECTOR_SYNTHESIS)
+    case SynthesisPath::kReference: return SynthesizeReference;
+    case SynthesisPath::kLibrarySine: return SynthesizeLibrarySine;
+    case SynthesisPath::kFastScalar: return SynthesizeFastScalar;
+#if defined(QUILLOX_X86_64_LOOPS)
     case SynthesisPath::kAvx2:
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? SynthesizeAvx2
                                                                                : nullptr;
@@ -69,16 +79,20 @@ SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
                    ? SynthesizeAvx512
                    : nullptr;
 #endif
+#if defined(__aarch64__)
+    case SynthesisPath::kNeon: return SynthesizeNeon;
+#endif
     default: return nullptr;
     }
 }
 
 void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount) {
     static const SynthesisLoop fastest = [] {
-        for (const auto path : {SynthesisPath::kAvx512, SynthesisPath::kAvx2}) {
+        for (const auto path :
+             {SynthesisPath::kAvx512, SynthesisPath::kAvx2, SynthesisPath::kNeon}) {
             if (const SynthesisLoop loop = SynthesisLoopFor(path)) return loop;
         }
-        return SynthesisLoop{SynthesizeScalar};
+        return SynthesisLoop{SynthesizeFastScalar};
     }();
     fastest({toneSettings.frequencyHz, toneSettings.amplitude, 0, sampleCount, samples});
 }

@@ -13,7 +13,8 @@
 // into a long tone the single-precision theta shows in the wave.
 //
 // The code that computes these must be built with floating-point
-// contraction off: a fused multiply-add changes samples.
+// contraction off: a fused multiply-add the compiler chooses changes
+// samples. (The fast loops use fused operations where their proofs say.)
 #pragma once
 
 #include <cfloat>
@@ -37,21 +38,30 @@ struct SampleRun {
     std::uint8_t *out;
 };
 
-// The reference loop: the steps above, one sample at a time, with std::sin
-// (with PortableSine where the C library's sine cannot be trusted).
-void SynthesizeScalar(const SampleRun &run);
-// The same loop with PortableSine wherever it runs.
-void SynthesizeScalarPortableSine(const SampleRun &run);
+// The reference loop: the steps above, one sample at a time, with the
+// library's own sine (PortableSine), so that every platform computes the
+// same bytes by construction rather than by agreement of C libraries.
+void SynthesizeReference(const SampleRun &run);
+// The same loop with the C library's sine: a cross-check of the reference
+// (any sine within 1 ulp may round a sample the other way; the tests
+// compare the two over long stretches and have found no difference).
+void SynthesizeLibrarySine(const SampleRun &run);
+// Sample `index` of the reference loop, as its low 16 bits.
+std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t index);
 
-// The same steps, 8 samples at a time, with SLEEF's vector sines (accurate to
-// 1 ulp, like std::sin). A sine within 1 ulp can still round a sample the
-// other way; the tests compare these loops with the reference sample for
-// sample and have found no difference. Each runs only on a processor that
-// has its instructions.
-void SynthesizeAvx2(const SampleRun &run);    // AVX2 and FMA
-void SynthesizeAvx512(const SampleRun &run);  // AVX-512 F and VL
+// The fast loops (tone/fast_loop.h): the reference's bytes, several samples
+// at a time. Each runs only where its instructions exist.
+void SynthesizeFastScalar(const SampleRun &run);  // any processor
+void SynthesizeAvx2(const SampleRun &run);        // x86-64 with AVX2 and FMA
+void SynthesizeAvx512(const SampleRun &run);      // x86-64 with AVX-512 F and VL
+void SynthesizeNeon(const SampleRun &run);        // 64-bit ARM
 
-enum class SynthesisPath { kScalar, kScalarPortableSine, kAvx2, kAvx512 };
+// For tests: the fast loops recompute every sample with the reference while
+// `force` is set (one process-wide switch; not for use while tones are made).
+void ForceFallbackForTesting(bool force);
+bool FallbackForced();
+
+enum class SynthesisPath { kReference, kLibrarySine, kFastScalar, kAvx2, kAvx512, kNeon };
 using SynthesisLoop = void (*)(const SampleRun &);
 
 // The loop of `path`, or nullptr when this build or this processor lacks it.

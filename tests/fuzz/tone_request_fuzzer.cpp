@@ -103,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint8_t reference[2 * kCount];
     std::uint8_t other[2 * kCount];
     const float amplitude = AmplitudeFromLevel(level);
-    SynthesizeScalar({frequencyHz, amplitude, position, kCount, reference});
-    for (const auto path :
-         {SynthesisPath::kScalarPortableSine, SynthesisPath::kAvx2, SynthesisPath::kAvx512}) {
+    SynthesizeReference({frequencyHz, amplitude, position, kCount, reference});
+    for (const auto path : {SynthesisPath::kFastScalar, SynthesisPath::kAvx2,
+                            SynthesisPath::kAvx512, SynthesisPath::kNeon}) {
         if (const SynthesisLoop loop = SynthesisLoopFor(path)) {
             loop({frequencyHz, amplitude, position, kCount, other});
             Check(std::memcmp(reference, other, sizeof reference) == 0, "the other loops' samples");
