@@ -29,9 +29,34 @@ namespace quillox {
 namespace {  // NOLINT: internal linkage on purpose, see above
 
 // --- Theta ---
-// theta = float(a / p) with a = i * 6.28318 and p the period, exactly as the
-// reference computes it: the lanes hold whole indices below 2^33 (exact in a
-// double), then the same product, quotient and rounding to float.
+// theta = float(RN(a / p)) with a = RN(i * 6.28318) and p the period,
+// exactly as the reference computes it: the lanes hold whole indices below
+// 2^33 (exact in a double), then the same product and rounding to float.
+// The quotient, where fused multiply-adds exist, without a division:
+//   r = RN(1/p), q = RN(a r), e = a - q p (exact in one fused operation),
+//   q' = RN(q + e r).
+// r is within half an ulp of 1/p and q within one ulp of a/p (a r is within
+// 2^-53 of it, then one rounding), so by Markstein's theorem q' = RN(a / p)
+// (IEEE 754 binary64, round to nearest; a/p is far from overflow and
+// underflow here). The tests compare it with a true division over long
+// index ranges. Frequency 0 makes p infinite: then r = 0, q = 0 and the
+// correction is skipped (0 * infinity would be NaN), so theta = 0 as in the
+// reference.
+template <typename Lanes>
+typename Lanes::Doubles Quotient(typename Lanes::Doubles a, typename Lanes::Doubles period,
+                                 typename Lanes::Doubles reciprocal,
+                                 typename Lanes::Doubles correctionPeriod) {
+    using L = Lanes;
+    if constexpr (L::kFusedMultiplyAdd) {
+        const typename L::Doubles q = L::Mul(a, reciprocal);
+        const typename L::Doubles e = L::NegMulAdd(q, correctionPeriod, a);
+        return L::MulAdd(e, reciprocal, q);
+    } else {
+        static_cast<void>(reciprocal);
+        static_cast<void>(correctionPeriod);
+        return L::Div(a, period);
+    }
+}
 
 // --- Reduction by pi ---
 // k = RN(theta / pi), x = theta - k pi, sin(theta) = (-1)^k sin(x).
@@ -119,17 +144,26 @@ typename Lanes::Doubles FastSine(typename Lanes::Doubles theta) {
     }
     // shifted = 1.5 * 2^52 + k: its lowest mantissa bit is k's parity.
     x = L::NegateWhereOdd(x, shifted);
-    const typename L::Doubles z = L::Mul(x, x);
-    typename L::Doubles p = L::Splat(kSineCoefficients[6]);
-    for (int j = 5; j >= 0; --j) {
+    // P by Estrin's scheme: pairs, then pairs of pairs, so that the chain of
+    // dependent operations is 4 deep instead of 6.
+    const auto c = [](int j) { return L::Splat(kSineCoefficients[j]); };
+    const auto multiplyAdd = [](typename L::Doubles a, typename L::Doubles b, typename L::Doubles addend) {
         if constexpr (L::kFusedMultiplyAdd) {
-            p = L::MulAdd(p, z, L::Splat(kSineCoefficients[j]));
+            return L::MulAdd(a, b, addend);
         } else {
-            p = L::Add(L::Mul(p, z), L::Splat(kSineCoefficients[j]));
+            return L::Add(L::Mul(a, b), addend);
         }
-    }
-    if constexpr (L::kFusedMultiplyAdd) return L::MulAdd(L::Mul(x, z), p, x);
-    return L::Add(L::Mul(L::Mul(x, z), p), x);
+    };
+    const typename L::Doubles z = L::Mul(x, x);
+    const typename L::Doubles z2 = L::Mul(z, z);
+    const typename L::Doubles z4 = L::Mul(z2, z2);
+    const typename L::Doubles p01 = multiplyAdd(c(1), z, c(0));
+    const typename L::Doubles p23 = multiplyAdd(c(3), z, c(2));
+    const typename L::Doubles p45 = multiplyAdd(c(5), z, c(4));
+    const typename L::Doubles p03 = multiplyAdd(p23, z2, p01);
+    const typename L::Doubles p46 = multiplyAdd(c(6), z2, p45);
+    const typename L::Doubles p = multiplyAdd(p46, z4, p03);
+    return multiplyAdd(L::Mul(x, z), p, x);
 }
 
 // Recomputes with the reference the samples of the lanes set in `lanes`.
@@ -154,6 +188,9 @@ void SynthesizeFast(const SampleRun &run) {
     constexpr unsigned kAllLanes = (1u << kLanes) - 1;
     const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
     const Doubles periodLanes = L::Splat(static_cast<double>(period));
+    const bool infinite = std::isinf(period);
+    const Doubles reciprocal = L::Splat(infinite ? 0.0 : 1.0 / static_cast<double>(period));
+    const Doubles correctionPeriod = L::Splat(infinite ? 0.0 : static_cast<double>(period));
     const Doubles phaseFactor = L::Splat(kPhaseFactor);
     const Doubles amplitude = L::Splat(static_cast<double>(run.amplitude));
     const Doubles step = L::Splat(kLanes);
@@ -162,7 +199,9 @@ void SynthesizeFast(const SampleRun &run) {
 
     std::uint32_t k = 0;
     for (; run.count - k >= kLanes; k += kLanes) {
-        const Doubles theta = L::RoundToFloat(L::Div(L::Mul(index, phaseFactor), periodLanes));
+        const Doubles a = L::Mul(index, phaseFactor);
+        const Doubles theta =
+            L::RoundToFloat(Quotient<L>(a, periodLanes, reciprocal, correctionPeriod));
         const Doubles w = L::Mul(amplitude, FastSine<L>(theta));
         std::uint8_t *const out = run.out + 2 * std::size_t{k};
         L::StoreSamples(w, out);
