@@ -94,5 +94,32 @@ TEST(FastSine, ErrorBoundsHold) {
                 reference);
 }
 
+// The quotient without a division (Markstein's correction) against a true
+// division, over long runs of indices at many periods: it must be the same
+// double every time, or theta would differ.
+TEST(FastSine, QuotientIsTheDivision) {
+    std::vector<std::int32_t> frequencies = {1,     -1,      7,         440,       1000,
+                                             -1000, 11025,   22050,     44100,     19999,
+                                             65537, 1 << 24, INT32_MAX, INT32_MIN, INT32_MIN + 1};
+    std::mt19937 random(7);
+    for (int k = 0; k < 9; ++k) frequencies.push_back(static_cast<std::int32_t>(random()));
+    const std::uint32_t starts[] = {0, 441000, 123456789, 2147449499, 4294967295u - 400'000};
+    std::uint64_t compared = 0;
+    for (const std::int32_t frequencyHz : frequencies) {
+        const float period = kSamplesPerSecond / static_cast<float>(frequencyHz);
+        const double p = period;
+        const double reciprocal = 1.0 / p;
+        for (const std::uint32_t start : starts) {
+            for (std::uint32_t i = start; i - start < 400'000 && i >= start; ++i) {
+                const double a = static_cast<double>(i) * kPhaseFactor;
+                const double q = Quotient<ScalarFusedLanes>(a, p, reciprocal, p);
+                ASSERT_EQ(q, a / p) << frequencyHz << " Hz, sample " << i;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 40'000'000u);
+}
+
 }  // namespace
 }  // namespace quillox::test
