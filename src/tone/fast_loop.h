@@ -147,7 +147,8 @@ typename Lanes::Doubles FastSine(typename Lanes::Doubles theta) {
     // P by Estrin's scheme: pairs, then pairs of pairs, so that the chain of
     // dependent operations is 4 deep instead of 6.
     const auto c = [](int j) { return L::Splat(kSineCoefficients[j]); };
-    const auto multiplyAdd = [](typename L::Doubles a, typename L::Doubles b, typename L::Doubles addend) {
+    const auto multiplyAdd = [](typename L::Doubles a, typename L::Doubles b,
+                                typename L::Doubles addend) {
         if constexpr (L::kFusedMultiplyAdd) {
             return L::MulAdd(a, b, addend);
         } else {
