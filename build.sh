@@ -30,9 +30,29 @@ usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
                          writes a tone (default: tone.wav, 440 Hz, full scale, 3 s)
        ./build.sh test     runs every test (Linux, sanitizers, fuzzing, and every
                          cross target under Wine or qemu-user)
+       ./build.sh package  Debian packages and Windows archives into dist/
        ./build.sh bench    runs the micro-benchmarks
        ./build.sh compare  times wavhz against sox, ffmpeg, numpy and the floor
 USAGE
+}
+
+# Debian packages, Windows archives and their SHA256SUMS, into dist/.
+package() {
+  build package
+  (cd build/package && rm -rf packages && cpack >/dev/null)
+  build windows
+  build windows-i686
+  local version
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
+  rm -rf dist
+  mkdir dist
+  cp build/package/packages/*.deb dist/
+  cmake -DBUILD=build/windows -DSOURCE=. -DOUT=dist -DLABEL=win64 -DVERSION="$version" \
+    -DMACHINE=i386:x86-64 -DTRIPLE=x86_64-w64-mingw32 -P packaging/windows_archive.cmake
+  cmake -DBUILD=build/windows-i686 -DSOURCE=. -DOUT=dist -DLABEL=win32 -DVERSION="$version" \
+    -DMACHINE=i386 -DTRIPLE=i686-w64-mingw32 -P packaging/windows_archive.cmake
+  (cd dist && sha256sum -- *.deb *.zip >SHA256SUMS)
+  ls -l dist
 }
 
 build() {  # preset
@@ -56,7 +76,7 @@ case "${1:-}" in
     need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
       libsndfile1-dev libmpfr-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
       g++-mingw-w64-i686-posix wine32:i386 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf \
-      g++-i686-linux-gnu qemu-user clang-format
+      g++-i686-linux-gnu qemu-user clang-format dpkg-dev lintian llvm-14
     # The code's style, as .clang-format describes it.
     git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
     build ci  # first: its wavhz writes the files that every other target must match
@@ -87,6 +107,14 @@ case "${1:-}" in
     # Let Wine finish.
     WINEPREFIX=$PWD/build/windows/wine-prefix /usr/lib/wine/wineserver64 -w
     ctest --preset ci
+    # The packages people install, and what they hold.
+    package
+    packaging/check_packages.sh dist build/ci/wavhz
+    ;;
+  package)
+    need "${toolchain[@]}" dpkg-dev lintian llvm-14 g++-mingw-w64-x86-64-posix \
+      g++-mingw-w64-i686-posix libgtest-dev googletest wine wine64 wine32:i386
+    package
     ;;
   bench)
     need "${toolchain[@]}" libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libmpfr-dev

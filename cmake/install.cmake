@@ -5,37 +5,60 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set_target_properties(QuilloxWAVFrequency QuilloxAppFramework PROPERTIES INSTALL_RPATH "$ORIGIN")
-file(RELATIVE_PATH bin_to_lib "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(wavhz PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+# Relocatable trees find their libraries through $ORIGIN; a system install
+# (the Debian packages) needs and wants no search path.
+option(QUILLOX_RELOCATABLE "Installed programs and libraries find each other relative to themselves" ON)
+if(QUILLOX_RELOCATABLE)
+  set_target_properties(QuilloxWAVFrequency QuilloxAppFramework PROPERTIES INSTALL_RPATH "$ORIGIN")
+  file(RELATIVE_PATH bin_to_lib "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+  set_target_properties(wavhz PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+endif()
 target_include_directories(QuilloxWAVFrequency PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_include_directories(QuilloxAppFramework PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
-install(TARGETS QuilloxWAVFrequency QuilloxAppFramework wavhz
+# Three components, the Debian packages' split: runtime (the shared
+# libraries), development (headers, link names, CMake package, pkg-config
+# file) and tool (wavhz and its man page).
+install(TARGETS QuilloxWAVFrequency QuilloxAppFramework
         EXPORT QuilloxWAVFrequencyTargets
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+          NAMELINK_COMPONENT development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(TARGETS wavhz RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 install(FILES include/QuilloxWAVFrequency.h ${generated_include_dir}/QuilloxWAVFrequencyVersion.h
               platform/framework/QuilloxAppFramework.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_BINARY_DIR}/man/wavhz.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+# The man page compressed, as man pages are installed (gzip -n: no name or
+# time inside, so the same bytes every build).
+find_program(GZIP gzip)
+if(GZIP)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/wavhz.1.gz
+                     COMMAND ${GZIP} -9 -n -k -f ${PROJECT_BINARY_DIR}/man/wavhz.1
+                     DEPENDS ${PROJECT_BINARY_DIR}/man/wavhz.1)
+  add_custom_target(man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/man/wavhz.1.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/man/wavhz.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT tool)
+else()
+  install(FILES ${PROJECT_BINARY_DIR}/man/wavhz.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT tool)
+endif()
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/QuilloxWAVFrequency)
 install(EXPORT QuilloxWAVFrequencyTargets NAMESPACE QuilloxWAVFrequency::
-        DESTINATION ${package_dir})
+        DESTINATION ${package_dir} COMPONENT development)
 configure_package_config_file(cmake/QuilloxWAVFrequencyConfig.cmake.in
   ${PROJECT_BINARY_DIR}/QuilloxWAVFrequencyConfig.cmake INSTALL_DESTINATION ${package_dir})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuilloxWAVFrequencyConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QuilloxWAVFrequencyConfig.cmake
               ${PROJECT_BINARY_DIR}/QuilloxWAVFrequencyConfigVersion.cmake
-        DESTINATION ${package_dir})
+        DESTINATION ${package_dir} COMPONENT development)
 
 # pkg-config: the prefix is found from the .pc file's own folder.
 file(RELATIVE_PATH pc_to_prefix "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 configure_file(cmake/QuilloxWAVFrequency.pc.in ${PROJECT_BINARY_DIR}/QuilloxWAVFrequency.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/QuilloxWAVFrequency.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)

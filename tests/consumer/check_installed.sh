@@ -31,5 +31,5 @@ cc -std=c11 -o "$work/pc-host" "$source_dir/../c_host.c" \
 cmp "$work/by-cmake.wav" "$work/by-pkg-config.wav"
 "$prefix/bin/wavhz" "$work/by-wavhz.wav" 440 10 1 >/dev/null
 cmp "$work/by-cmake.wav" "$work/by-wavhz.wav"
-[ -f "$prefix/share/man/man1/wavhz.1" ]
+[ -f "$prefix/share/man/man1/wavhz.1.gz" ]
 echo "installed tree works from $prefix"

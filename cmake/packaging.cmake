@@ -1,0 +1,84 @@
+# Debian packages with CPack, split the Debian way by install component:
+#   libquilloxwavfrequency<major>  the shared libraries (runtime)
+#   libquilloxwavfrequency-dev     headers, link names, CMake package, .pc
+#   wavhz                          the command and its man page
+# Built by `./build.sh package` from the `package` preset (a system install
+# under /usr, no $ORIGIN search paths, stripped).
+set(runtime_package libquilloxwavfrequency${PROJECT_VERSION_MAJOR})
+set(debian_version ${PROJECT_VERSION}-1)
+
+# Each package's copyright file and changelog, where Debian keeps them.
+string(TIMESTAMP changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
+function(quillox_debian_docs component package)
+  set(folder ${PROJECT_BINARY_DIR}/debian/${package})
+  file(WRITE ${folder}/changelog.Debian
+       "${package} (${debian_version}) unstable; urgency=medium\n\n"
+       "  * Release ${PROJECT_VERSION}.\n\n"
+       " -- QuilloxWAVFrequency developers <quillox@example.org>  ${changelog_date}\n")
+  add_custom_command(OUTPUT ${folder}/changelog.Debian.gz
+                     COMMAND ${GZIP} -9 -n -k -f ${folder}/changelog.Debian
+                     DEPENDS ${folder}/changelog.Debian)
+  add_custom_target(debian_changelog_${component} ALL DEPENDS ${folder}/changelog.Debian.gz)
+  install(FILES ${folder}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
+          COMPONENT ${component})
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
+          RENAME copyright COMPONENT ${component})
+endfunction()
+if(QUILLOX_DEBIAN_DOCS)
+  quillox_debian_docs(runtime ${runtime_package})
+  quillox_debian_docs(development libquilloxwavfrequency-dev)
+  quillox_debian_docs(tool wavhz)
+endif()
+
+set(CPACK_PACKAGE_NAME QuilloxWAVFrequency)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "QuilloxWAVFrequency developers")
+set(CPACK_PACKAGE_CONTACT "QuilloxWAVFrequency developers <quillox@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_COMPONENTS_ALL runtime development tool)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/quillox")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps finds the project's own libraries in the build tree; the
+# packages' own Depends name the runtime package for them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}
+    ${PROJECT_BINARY_DIR}/platform/framework)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${runtime_package})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Pure sine tones written to WAV files, exact to the bit
+ The QuilloxWAVFrequency shared library: WAVHZCreate writes a sine tone of a
+ given frequency, level and length as a 44.1 kHz 16-bit mono WAV file, the
+ same bytes on every processor. With the application-framework stand-in it
+ registers with on load.")
+# A shlibs file, so that packages built against it depend on it, and the
+# ldconfig trigger Debian asks of shared libraries.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquilloxwavfrequency-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${runtime_package} (= ${debian_version})")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "Pure sine tones written to WAV files - development files
+ The header, link names, CMake package and pkg-config file for building
+ programs with the QuilloxWAVFrequency library.")
+
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME wavhz)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${runtime_package} (= ${debian_version})")
+set(CPACK_DEBIAN_TOOL_DESCRIPTION "Write an exact pure sine tone to a WAV file
+ wavhz writes a sine tone of a given frequency, level and length as a 44.1 kHz
+ 16-bit mono WAV file, the same bytes on every processor.")
+
+include(CPack)

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# check_packages.sh DIST REFERENCE_WAVHZ
+# Checks what ./build.sh package wrote into DIST:
+#  - lintian finds no errors in the Debian packages;
+#  - on CI's throwaway machines (CI=true, as root): the three packages
+#    install, wavhz from PATH writes the bytes REFERENCE_WAVHZ (the build
+#    tree's) writes, pkg-config and find_package find the library under
+#    /usr, and a purge leaves nothing of them behind;
+#  - each Windows archive's wavhz.exe writes those bytes under Wine, and its
+#    MSVC import library names WAVHZCreate as that platform's linker wants.
+set -euo pipefail
+dist=$(cd "$1" && pwd)
+reference=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$reference" "$work/reference.wav" 441 10 2 >/dev/null
+
+echo "lintian:"
+lintian --fail-on error --tag-display-limit 0 "$dist"/*.deb 2>&1 | grep -v 'root privileges' || true
+lintian --fail-on error "$dist"/*.deb >/dev/null 2>&1 || { echo "lintian reports errors" >&2; exit 1; }
+
+packages=(libquilloxwavfrequency1 libquilloxwavfrequency-dev wavhz)
+if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*.deb >/dev/null
+  [ "$(command -v wavhz)" = /usr/bin/wavhz ]
+  wavhz "$work/installed.wav" 441 10 2 >/dev/null
+  cmp "$work/reference.wav" "$work/installed.wav"
+  # shellcheck disable=SC2046
+  cc -std=c11 -o "$work/pc-host" "$source_dir/tests/c_host.c" \
+    $(pkg-config --cflags --libs QuilloxWAVFrequency)
+  "$work/pc-host" "$work/pc-host.wav" >/dev/null
+  cmake -S "$source_dir/tests/consumer" -B "$work/consumer" >/dev/null
+  cmake --build "$work/consumer" >/dev/null
+  "$work/consumer/consumer_host" "$work/consumer.wav" >/dev/null
+  files=$(dpkg -L "${packages[@]}" | grep -v '^/usr$\|/$' | sort -u)
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
+  for package in "${packages[@]}"; do
+    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed; then
+      echo "$package is still installed" >&2
+      exit 1
+    fi
+  done
+  left=$(for file in $files; do [ -e "$file" ] && [ ! -d "$file" ] && echo "$file"; done || true)
+  if [ -n "$left" ]; then
+    echo "left behind after the purge:" >&2
+    echo "$left" >&2
+    exit 1
+  fi
+  echo "packages: installed, used (wavhz, pkg-config, find_package) and purged without a trace"
+else
+  echo "skipped: installing the packages system-wide is for CI's throwaway machines (CI=true, root)"
+fi
+
+for zip in "$dist"/*.zip; do
+  name=$(basename "$zip" .zip)
+  mkdir -p "$work/$name"
+  (cd "$work/$name" && cmake -E tar xf "$zip")
+  case "$name" in
+    *-win64) symbol=__imp_WAVHZCreate ;;
+    *) symbol=__imp__WAVHZCreate ;;  # the C name, decorated only with the underscore of x86
+  esac
+  llvm-nm-14 "$work/$name/$name/lib/QuilloxWAVFrequency.lib" | grep -q " $symbol\$"
+  status=0
+  "$source_dir/cmake/run-under-wine.sh" "$work/wine-$name" "$work/$name/$name/bin/wavhz.exe" \
+    "$work/$name.wav" 441 10 2 >/dev/null || status=$?
+  if [ "$status" -eq 77 ]; then
+    echo "$name: import library names $symbol; wavhz.exe skipped: Wine cannot run it here"
+    continue
+  fi
+  # Wine's server writes its registry on the way out: let it, before the
+  # prefix is removed.
+  WINEPREFIX="$work/wine-$name" /usr/lib/wine/wineserver64 -w 2>/dev/null || true
+  [ "$status" -eq 0 ]
+  cmp "$work/reference.wav" "$work/$name.wav"
+  echo "$name: import library names $symbol; wavhz.exe writes the reference bytes under Wine"
+done
