@@ -76,7 +76,7 @@ case "${1:-}" in
     need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
       libsndfile1-dev libmpfr-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
       g++-mingw-w64-i686-posix wine32:i386 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf \
-      g++-i686-linux-gnu qemu-user clang-format dpkg-dev lintian llvm-14
+      g++-i686-linux-gnu qemu-user clang-format dpkg-dev lintian llvm-14 file git
     # The code's style, as .clang-format describes it.
     git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
     build ci  # first: its wavhz writes the files that every other target must match

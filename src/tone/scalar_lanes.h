@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "tone/fast_loop.h"
-#include "tone/sample_format.h"
+#include "tone/sample_mapping.h"
 
 namespace quillox {
 namespace {  // NOLINT: internal linkage, as in fast_loop.h
@@ -36,18 +36,7 @@ struct ScalarLanes {
     }
     static unsigned UncertainLanes(double w) { return IsUncertain(w) ? 1 : 0; }
     static void StoreSamples(double w, std::uint8_t *out) {
-        const float x = static_cast<float>(w);
-        const float y = ((x + kMappingOffset) * kMappingHalf) * kMappingScale;
-        std::int32_t t = 0;
-        if (y >= 2147483648.0f) {
-            t = INT32_MAX;
-        } else if (y <= -2147483648.0f) {
-            t = INT32_MIN;
-        } else {
-            t = static_cast<std::int32_t>(y);
-        }
-        const std::uint32_t v =
-            static_cast<std::uint32_t>(kMappingBias) - static_cast<std::uint32_t>(t);
+        const std::uint16_t v = SampleFromScaledSine(static_cast<float>(w));
         out[0] = static_cast<std::uint8_t>(v);
         out[1] = static_cast<std::uint8_t>(v >> 8);
     }

@@ -5,21 +5,12 @@
 
 #include "tone/portable_sine.h"
 #include "tone/sample_format.h"
+#include "tone/sample_mapping.h"
 #include "tone/tone_settings.h"
 #include "tone/wav_chunk.h"
 
 namespace quillox {
 namespace {
-
-// y converted to a 32-bit integer by truncation toward zero. Amplitudes above
-// 65536 in magnitude drive y past the 32-bit range, where a plain cast has no
-// defined result: there it saturates. y is never NaN (amplitude and sine are
-// finite).
-std::int32_t TruncateSaturating(float y) {
-    if (y >= 2147483648.0f) return INT32_MAX;
-    if (y <= -2147483648.0f) return INT32_MIN;
-    return static_cast<std::int32_t>(y);
-}
 
 // One sample, as the steps in synthesis.h give it.
 template <double (*Sine)(double)>
@@ -27,14 +18,7 @@ std::uint16_t Sample(float period, double amplitude, std::uint32_t i) {
     const double a = static_cast<double>(i) * kPhaseFactor;
     const float theta = static_cast<float>(a / static_cast<double>(period));
     const double s = Sine(static_cast<double>(theta));
-    const float x = static_cast<float>(amplitude * s);
-    const float y = ((x + kMappingOffset) * kMappingHalf) * kMappingScale;
-    // Silence (x = 0) maps to y = -32767.5 and v = -1, not 0: the midline of
-    // the mapping. Modulo 2^32, so that saturated values cannot overflow;
-    // only the low 16 bits are kept.
-    const std::uint32_t v = static_cast<std::uint32_t>(kMappingBias) -
-                            static_cast<std::uint32_t>(TruncateSaturating(y));
-    return static_cast<std::uint16_t>(v);
+    return SampleFromScaledSine(static_cast<float>(amplitude * s));
 }
 
 template <double (*Sine)(double)>
