@@ -23,6 +23,8 @@ case "$machine" in
   8664) loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64 ;;
   014c)
     loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32
+    # A 32-bit prefix: a 64-bit one refuses the 32-bit server.
+    export WINEARCH=win32
     if [ ! -x "$loader" ]; then
       echo "run-under-wine: $loader is missing: install wine32:i386" >&2
       exit 1
