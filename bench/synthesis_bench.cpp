@@ -32,6 +32,7 @@ void BM_SampleLoop(benchmark::State &state, SynthesisPath path) {
 BENCHMARK_CAPTURE(BM_SampleLoop, reference, SynthesisPath::kReference);
 BENCHMARK_CAPTURE(BM_SampleLoop, library_sine, SynthesisPath::kLibrarySine);
 BENCHMARK_CAPTURE(BM_SampleLoop, fast_scalar, SynthesisPath::kFastScalar);
+BENCHMARK_CAPTURE(BM_SampleLoop, sse2, SynthesisPath::kSse2);
 BENCHMARK_CAPTURE(BM_SampleLoop, avx2, SynthesisPath::kAvx2);
 BENCHMARK_CAPTURE(BM_SampleLoop, avx512, SynthesisPath::kAvx512);
 BENCHMARK_CAPTURE(BM_SampleLoop, neon, SynthesisPath::kNeon);

@@ -1,12 +1,13 @@
-// The error bounds the fast loops' certainty window rests on, measured
-// against MPFR: the fast sine with and without fused multiply-adds, and the
-// reference's own sine, on float arguments theta across the tone loop's
-// range and on the floats nearest to multiples of pi, where the reduction
-// loses the most. A coefficient or reduction step changed unsafely fails
-// here before any sample differs.
+// The error bounds the fast loops' certainty windows rest on: each fast sine
+// and the reference's own, measured against MPFR on float arguments theta
+// across the range each is given and on the floats nearest to multiples of
+// pi, where the reduction loses the most; and the running theta against the
+// reference's division. A coefficient, reduction step or window changed
+// unsafely fails here before any sample differs.
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -18,12 +19,6 @@
 
 namespace quillox::test {
 namespace {
-
-// The bounds, in units of 2^-53 |sin(theta)|, that the window in
-// fast_loop.h counts on.
-constexpr double kFusedBound = 6;
-constexpr double kPlainBound = 7;
-constexpr double kReferenceBound = 2;  // 1 ulp
 
 class RelativeError {
 public:
@@ -73,52 +68,93 @@ std::vector<double> Arguments(double top) {
     return arguments;
 }
 
+// Each sine of the fast loops, and the reference's, over the arguments it
+// is given, against the bound its window counts on.
 TEST(FastSine, ErrorBoundsHold) {
+    constexpr double kReferenceBound = 2;  // 1 ulp
+    struct Sine {
+        const char *name;
+        double (*sine)(double);
+        double top;  // the largest theta it is given
+        double bound;
+    };
+    const Sine sines[] = {
+        {"small theta, fused", SmallThetaSine::Sine<ScalarFusedLanes>, kSmallThetaLimit,
+         SmallThetaSine::kBound},
+        {"small theta, plain", SmallThetaSine::Sine<ScalarLanes>, kSmallThetaLimit,
+         SmallThetaSine::kBound},
+        {"large theta, fused", LargeThetaSine::Sine<ScalarFusedLanes>, 0x1p50,
+         LargeThetaSine::kBound},
+        {"reference", PortableSine, 0x1p50, kReferenceBound},
+    };
     RelativeError error;
-    double fused = 0, plain = 0, reference = 0;
-    for (const double theta : Arguments(0x1p50)) {
-        fused = std::max(fused, error(theta, FastSine<ScalarFusedLanes>(theta)));
-        reference = std::max(reference, error(theta, PortableSine(theta)));
-        // Without fused multiply-adds the loop takes only theta below the limit.
-        if (theta < kCodyWaiteLimit)
-            plain = std::max(plain, error(theta, FastSine<ScalarLanes>(theta)));
+    const std::vector<double> small = Arguments(kSmallThetaLimit);
+    const std::vector<double> large = Arguments(0x1p50);
+    for (const Sine &sine : sines) {
+        double worst = 0;
+        for (const double theta : sine.top == kSmallThetaLimit ? small : large) {
+            worst = std::max(worst, error(theta, sine.sine(theta)));
+        }
+        EXPECT_LE(worst, sine.bound) << sine.name;
+        std::printf("%s: max error %.2f x 2^-53 |sin| (bound %g)\n", sine.name, worst, sine.bound);
     }
-    EXPECT_LE(fused, kFusedBound);
-    EXPECT_LE(plain, kPlainBound);
-    EXPECT_LE(reference, kReferenceBound);
-    // The window covers both sines' bounds and the two roundings of w, in
-    // ulps of w (one ulp of w is at least 2^-53 |w|), with a margin.
-    EXPECT_GE(static_cast<double>(kWindow),
-              4 * (std::max(kFusedBound, kPlainBound) + kReferenceBound + 2));
-    std::printf("max error in 2^-53 |sin|: fused %.2f, plain %.2f, reference %.2f\n", fused, plain,
-                reference);
+    // Each window covers its sine's bound, the reference's and the two
+    // roundings of w, in ulps of w (one ulp of w is at least 2^-53 |w|), with
+    // a margin of three.
+    EXPECT_GE(static_cast<double>(SmallThetaSine::kWindow),
+              3 * (SmallThetaSine::kBound + kReferenceBound + 2));
+    EXPECT_GE(static_cast<double>(LargeThetaSine::kWindow),
+              3 * (LargeThetaSine::kBound + kReferenceBound + 2));
 }
 
-// The quotient without a division (Markstein's correction) against a true
-// division, over long runs of indices at many periods: it must be the same
-// double every time, or theta would differ.
-TEST(FastSine, QuotientIsTheDivision) {
-    std::vector<std::int32_t> frequencies = {1,     -1,      7,         440,       1000,
-                                             -1000, 11025,   22050,     44100,     19999,
-                                             65537, 1 << 24, INT32_MAX, INT32_MIN, INT32_MIN + 1};
+// theta by a running product against the reference's division, over long
+// runs of indices at many periods, seeded and advanced as the loop does for
+// blocks of 1, 4 and 32 samples: q stays within the 37 ulps the window
+// counts on, and every lane the window passes has the reference's theta.
+TEST(FastSine, RunningThetaIsTheReferenceTheta) {
+    std::vector<std::int32_t> frequencies = {
+        0,     1,     -1,    7,     440,     1000,      -1000,     11025,
+        22050, 44100, 19999, 65537, 1 << 24, INT32_MAX, INT32_MIN, INT32_MIN + 1};
     std::mt19937 random(7);
-    for (int k = 0; k < 9; ++k) frequencies.push_back(static_cast<std::int32_t>(random()));
+    for (int k = 0; k < 8; ++k) frequencies.push_back(static_cast<std::int32_t>(random()));
     const std::uint32_t starts[] = {0, 441000, 123456789, 2147449499, 4294967295u - 400'000};
-    std::uint64_t compared = 0;
+    std::uint64_t compared = 0, unsure = 0;
     for (const std::int32_t frequencyHz : frequencies) {
         const float period = kSamplesPerSecond / static_cast<float>(frequencyHz);
-        const double p = period;
-        const double reciprocal = 1.0 / p;
+        const double c = PhasePerSample(period);
         for (const std::uint32_t start : starts) {
-            for (std::uint32_t i = start; i - start < 400'000 && i >= start; ++i) {
-                const double a = static_cast<double>(i) * kPhaseFactor;
-                const double q = Quotient<ScalarFusedLanes>(a, p, reciprocal, p);
-                ASSERT_EQ(q, a / p) << frequencyHz << " Hz, sample " << i;
-                ++compared;
+            for (const std::uint32_t block : {1u, 4u, 32u}) {
+                const std::uint32_t span = block * kReseedBlocks;
+                for (std::uint32_t seed = start; seed - start < 200'000; seed += span) {
+                    for (std::uint32_t lane = 0; lane < block; ++lane) {
+                        double q = (static_cast<double>(seed) + lane) * c;
+                        for (std::uint32_t i = seed + lane; i - seed < span; i += block) {
+                            if (i < seed) break;  // past 2^32 - 1
+                            const double exact =
+                                static_cast<double>(i) * kPhaseFactor / static_cast<double>(period);
+                            const auto ulps =
+                                std::bit_cast<std::int64_t>(q) - std::bit_cast<std::int64_t>(exact);
+                            ASSERT_LE(std::abs(ulps), 37) << frequencyHz << " Hz, sample " << i;
+                            bool laneUnsure = false;
+                            const double theta = ThetaFromProduct<ScalarLanes>(q, laneUnsure);
+                            if (laneUnsure) {
+                                ++unsure;
+                            } else {
+                                ASSERT_EQ(theta, static_cast<float>(exact))
+                                    << frequencyHz << " Hz, sample " << i;
+                            }
+                            ++compared;
+                            q += block * c;
+                        }
+                    }
+                }
             }
         }
     }
-    EXPECT_GT(compared, 40'000'000u);
+    EXPECT_GT(compared, 70'000'000u);
+    EXPECT_LT(unsure, compared / 100'000);
+    std::printf("%llu indices, %llu sent to the reference\n",
+                static_cast<unsigned long long>(compared), static_cast<unsigned long long>(unsure));
 }
 
 }  // namespace

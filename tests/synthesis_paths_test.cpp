@@ -37,7 +37,9 @@ std::vector<Stretch> Stretches(std::uint64_t samples) {
         44100, INT32_MAX, INT32_MIN, INT32_MIN + 1, 19999, 1 << 24, 16777217};
     std::mt19937 random(20261208);  // fixed, so that a failure repeats
     for (int k = 0; k < 4; ++k) frequencies.push_back(static_cast<std::int32_t>(random()));
-    const float amplitudes[] = {0, 1, -1, 2, -2, 3, 65536, 214748364.0f, -214748364.0f};
+    // 65536 is the largest amplitude that never saturates; 65537 and -65538 can.
+    const float amplitudes[] = {
+        0, 1, -1, 2, -2, 3, 65536, 65537, -65538, 214748364.0f, -214748364.0f};
     const std::uint32_t starts[] = {0, 441000 - 5, 123456789, 2147449499 - 40000, kLastIndex + 1};
     const std::uint64_t cases = frequencies.size() * std::size(amplitudes) * std::size(starts);
     const auto count = static_cast<std::uint32_t>(samples / cases) | 1;
@@ -93,12 +95,13 @@ TEST_P(SynthesisPaths, MatchTheReferenceLoop) {
 
 INSTANTIATE_TEST_SUITE_P(, SynthesisPaths,
                          testing::Values(SynthesisPath::kLibrarySine, SynthesisPath::kFastScalar,
-                                         SynthesisPath::kAvx2, SynthesisPath::kAvx512,
-                                         SynthesisPath::kNeon),
+                                         SynthesisPath::kSse2, SynthesisPath::kAvx2,
+                                         SynthesisPath::kAvx512, SynthesisPath::kNeon),
                          [](const auto &info) -> std::string {
                              switch (info.param) {
                              case SynthesisPath::kLibrarySine: return "LibrarySine";
                              case SynthesisPath::kFastScalar: return "FastScalar";
+                             case SynthesisPath::kSse2: return "Sse2";
                              case SynthesisPath::kAvx2: return "Avx2";
                              case SynthesisPath::kAvx512: return "Avx512";
                              default: return "Neon";

@@ -1,11 +1,11 @@
 // One-lane forms of the operations fast_loop.h asks of an instruction set:
 // plain C++ (the fast scalar loop), and the same with fused multiply-adds
-// through std::fma (the tests measure the fused kernel's error with it).
+// through std::fma (the tests measure the fused sine's error with it).
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "tone/fast_loop.h"
 #include "tone/sample_mapping.h"
@@ -13,32 +13,62 @@
 namespace quillox {
 namespace {  // NOLINT: internal linkage, as in fast_loop.h
 
-// One lane: a double, and no fused multiply-add.
+// One double a vector, four vectors a block (four independent chains for
+// the processor to overlap), no fused multiply-add.
 struct ScalarLanes {
     using Doubles = double;
+    using Mask = bool;
     static constexpr unsigned kLanes = 1;
+    static constexpr unsigned kVectors = 4;
     static constexpr bool kFusedMultiplyAdd = false;
 
+    static constexpr unsigned SampleOffset(unsigned vector, unsigned /*lane*/) { return vector; }
     static double Splat(double value) { return value; }
-    static double LaneNumbers() { return 0; }
+    static double Load(const double *values) { return *values; }
     static double Add(double a, double b) { return a + b; }
     static double Sub(double a, double b) { return a - b; }
     static double Mul(double a, double b) { return a * b; }
-    static double Div(double a, double b) { return a / b; }
-    static double RoundToFloat(double value) { return static_cast<float>(value); }
-    static double NegateWhereOdd(double x, double shifted) {
-        std::uint64_t bits, shiftedBits;
-        std::memcpy(&bits, &x, sizeof bits);
-        std::memcpy(&shiftedBits, &shifted, sizeof shiftedBits);
-        bits ^= shiftedBits << 63;
-        std::memcpy(&x, &bits, sizeof x);
-        return x;
+    static double AddToBits(double value, std::uint64_t addend) {
+        return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) + addend);
     }
-    static unsigned UncertainLanes(double w) { return IsUncertain(w) ? 1 : 0; }
-    static void StoreSamples(double w, std::uint8_t *out) {
-        const std::uint16_t v = SampleFromScaledSine(static_cast<float>(w));
-        out[0] = static_cast<std::uint8_t>(v);
-        out[1] = static_cast<std::uint8_t>(v >> 8);
+    static double KeepBits(double value, std::uint64_t mask) {
+        return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) & mask);
+    }
+    static bool WhereBitsZero(double value, std::uint64_t mask) {
+        return (std::bit_cast<std::uint64_t>(value) & mask) == 0;
+    }
+    static double NegateWhereOdd(double x, double shifted) {
+        return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^
+                                     std::bit_cast<std::uint64_t>(shifted) << 63);
+    }
+    static double Select(bool set, double ifSet, double otherwise) {
+        return set ? ifSet : otherwise;
+    }
+    static bool AnySet(const bool (&set)[kVectors]) {
+        bool any = false;
+        for (const bool one : set) any |= one;
+        return any;
+    }
+    static unsigned LaneBits(bool set) { return set ? 1 : 0; }
+    // x * scale is exact: scale is 1 or the amplitude, a power of two.
+    template <bool kSaturate>
+    static void StoreBlock(const double (&w)[kVectors], float scale, std::uint8_t *out) {
+        for (unsigned j = 0; j < kVectors; ++j) {
+            const float x = static_cast<float>(w[j]) * scale;
+            std::uint16_t v;
+            if constexpr (kSaturate) {
+                v = SampleFromScaledSine(x);
+            } else {
+                // y = RN((x + 1) * -32767.5), the reference's y (fast_loop.h),
+                // within the int32 range.
+                const float y = (x + kMappingOffset) * -kMappingNegatedScale;
+                v = static_cast<std::uint16_t>(
+                    static_cast<std::uint32_t>(kMappingBias) -
+                    static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
+            }
+            out[2 * j] = static_cast<std::uint8_t>(v);
+            out[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
+        }
     }
 };
 

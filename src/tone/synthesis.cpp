@@ -54,12 +54,16 @@ SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
     case SynthesisPath::kReference: return SynthesizeReference;
     case SynthesisPath::kLibrarySine: return SynthesizeLibrarySine;
     case SynthesisPath::kFastScalar: return SynthesizeFastScalar;
+#if defined(QUILLOX_SSE2_LOOP)
+    case SynthesisPath::kSse2: return SynthesizeSse2;
+#endif
 #if defined(QUILLOX_X86_64_LOOPS)
     case SynthesisPath::kAvx2:
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? SynthesizeAvx2
                                                                                : nullptr;
     case SynthesisPath::kAvx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
                    ? SynthesizeAvx512
                    : nullptr;
 #endif
@@ -72,8 +76,8 @@ SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
 
 void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount) {
     static const SynthesisLoop fastest = [] {
-        for (const auto path :
-             {SynthesisPath::kAvx512, SynthesisPath::kAvx2, SynthesisPath::kNeon}) {
+        for (const auto path : {SynthesisPath::kAvx512, SynthesisPath::kAvx2, SynthesisPath::kSse2,
+                                SynthesisPath::kNeon}) {
             if (const SynthesisLoop loop = SynthesisLoopFor(path)) return loop;
         }
         return SynthesisLoop{SynthesizeFastScalar};

@@ -52,8 +52,9 @@ std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t inde
 // The fast loops (tone/fast_loop.h): the reference's bytes, several samples
 // at a time. Each runs only where its instructions exist.
 void SynthesizeFastScalar(const SampleRun &run);  // any processor
+void SynthesizeSse2(const SampleRun &run);        // x86 (every x86-64, and 32-bit builds)
 void SynthesizeAvx2(const SampleRun &run);        // x86-64 with AVX2 and FMA
-void SynthesizeAvx512(const SampleRun &run);      // x86-64 with AVX-512 F and VL
+void SynthesizeAvx512(const SampleRun &run);      // x86-64 with AVX-512 F, VL, BW and DQ
 void SynthesizeNeon(const SampleRun &run);        // 64-bit ARM
 
 // For tests: the fast loops recompute every sample with the reference while
@@ -61,7 +62,7 @@ void SynthesizeNeon(const SampleRun &run);        // 64-bit ARM
 void ForceFallbackForTesting(bool force);
 bool FallbackForced();
 
-enum class SynthesisPath { kReference, kLibrarySine, kFastScalar, kAvx2, kAvx512, kNeon };
+enum class SynthesisPath { kReference, kLibrarySine, kFastScalar, kSse2, kAvx2, kAvx512, kNeon };
 using SynthesisLoop = void (*)(const SampleRun &);
 
 // The loop of `path`, or nullptr when this build or this processor lacks it.

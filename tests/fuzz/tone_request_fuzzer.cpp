@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint8_t other[2 * kCount];
     const float amplitude = AmplitudeFromLevel(level);
     SynthesizeReference({frequencyHz, amplitude, position, kCount, reference});
-    for (const auto path : {SynthesisPath::kFastScalar, SynthesisPath::kAvx2,
+    for (const auto path : {SynthesisPath::kFastScalar, SynthesisPath::kSse2, SynthesisPath::kAvx2,
                             SynthesisPath::kAvx512, SynthesisPath::kNeon}) {
         if (const SynthesisLoop loop = SynthesisLoopFor(path)) {
             loop({frequencyHz, amplitude, position, kCount, other});
