@@ -108,7 +108,7 @@ TEST(FastSine, ErrorBoundsHold) {
 }
 
 // theta by a running product against the reference's division, over long
-// runs of indices at many periods, seeded and advanced as the loop does for
+// runs of indices at many periods, anchored and advanced as the loop does for
 // blocks of 1, 4 and 32 samples: q stays within the 37 ulps the window
 // counts on, and every lane the window passes has the reference's theta.
 TEST(FastSine, RunningThetaIsTheReferenceTheta) {
@@ -124,12 +124,12 @@ TEST(FastSine, RunningThetaIsTheReferenceTheta) {
         const double c = PhasePerSample(period);
         for (const std::uint32_t start : starts) {
             for (const std::uint32_t block : {1u, 4u, 32u}) {
-                const std::uint32_t span = block * kReseedBlocks;
-                for (std::uint32_t seed = start; seed - start < 200'000; seed += span) {
+                const std::uint32_t span = block * kAnchorBlocks;
+                for (std::uint32_t anchor = start; anchor - start < 200'000; anchor += span) {
                     for (std::uint32_t lane = 0; lane < block; ++lane) {
-                        double q = (static_cast<double>(seed) + lane) * c;
-                        for (std::uint32_t i = seed + lane; i - seed < span; i += block) {
-                            if (i < seed) break;  // past 2^32 - 1
+                        double q = (static_cast<double>(anchor) + lane) * c;
+                        for (std::uint32_t i = anchor + lane; i - anchor < span; i += block) {
+                            if (i < anchor) break;  // past 2^32 - 1
                             const double exact =
                                 static_cast<double>(i) * kPhaseFactor / static_cast<double>(period);
                             const auto ulps =

@@ -68,22 +68,22 @@ typename Lanes::Mask NearMidpoint(typename Lanes::Doubles value) {
 // --- Theta, by a running product ---
 // The reference's theta is float(Q) with Q = RN(RN(i K) / P), K = 6.28318 and
 // P the float period as a double. The loop keeps instead
-//   c = RN(K RN(1/P)),   q = RN(i c) at a seed, then q = RN(q + B c)
-// for each block of B samples (B c is exact: B is a power of two). Frequency
-// 0 makes P infinite and c = 0: every q, and every theta, is 0, as in the
-// reference.
-// How far q lies from Q. Each of r = RN(1/P), c, the seed's product, RN(i K)
+//   c = RN(K RN(1/P)),   q = RN(i c) at an anchor, then q = RN(q + B c)
+// for each block of B samples (B c is exact: B is a power of two); an anchor
+// is a block where q is computed afresh from i. Frequency 0 makes P infinite
+// and c = 0: every q, and every theta, is 0, as in the reference.
+// How far q lies from Q. Each of r = RN(1/P), c, the anchor's product, RN(i K)
 // and the division rounds once, relative error at most u = 2^-53 each: the
-// seed is within 5u |Q| (1 + 2^-50) of Q, under 5.01 ulps of Q. Each
+// anchored q is within 5u |Q| (1 + 2^-50) of Q, under 5.01 ulps of Q. Each
 // addition rounds once more, by at most half an ulp of its sum, and the sums
-// only grow in magnitude; after fewer than kReseedBlocks of them, q is
+// only grow in magnitude; after fewer than kAnchorBlocks of them, q is
 // within 5.01 + 31.5 < 37 ulps of Q. Where q and Q lie on either side of a
 // power of two, both are within 37 ulps of it, a float, and far from any
 // midpoint: both round to it.
 // So where q lies farther than kThetaWindow = 64 ulps from a midpoint, Q is
 // more than 27 ulps from it on the same side: theta = float(q) = float(Q),
 // whichever way float() breaks ties. Closer lanes go to the reference.
-inline constexpr std::uint32_t kReseedBlocks = 64;
+inline constexpr std::uint32_t kAnchorBlocks = 64;
 inline constexpr std::uint64_t kThetaWindow = 64;
 
 inline double PhasePerSample(float period) {
@@ -300,13 +300,13 @@ void SynthesizeBlocks(const SampleRun &run, std::uint32_t blocks) {
         offsets[j] = L::Load(lanes);
     });
 
-    // q for each lane; reseeded every kReseedBlocks blocks, which keeps its
-    // drift bounded.
+    // q for each lane, computed afresh from the index every kAnchorBlocks
+    // blocks (an anchor), which keeps its drift bounded.
     Doubles q[kVectors];
-    const auto seed = [&](std::uint32_t block) {
-        const double seedIndex = static_cast<double>(run.firstIndex) + double{kBlock} * block;
+    const auto anchor = [&](std::uint32_t block) {
+        const double anchorIndex = static_cast<double>(run.firstIndex) + double{kBlock} * block;
         ForEachVector<kVectors>([&](auto j) {
-            q[j] = L::Mul(L::Add(L::Splat(seedIndex), offsets[j]), perSampleLanes);
+            q[j] = L::Mul(L::Add(L::Splat(anchorIndex), offsets[j]), perSampleLanes);
         });
     };
     // w of the next block; kUnsureW where its theta is unsure.
@@ -325,11 +325,11 @@ void SynthesizeBlocks(const SampleRun &run, std::uint32_t blocks) {
     // that the processor overlaps the two: the loop is bound by how much work
     // it can keep in flight. The last pass computes one block too many, and
     // stores nothing of it.
-    seed(0);
+    anchor(0);
     Doubles current[kVectors];
     nextSines(current);
     for (std::uint32_t block = 0; block < blocks; ++block) {
-        if ((block + 1) % kReseedBlocks == 0) seed(block + 1);
+        if ((block + 1) % kAnchorBlocks == 0) anchor(block + 1);
         Doubles next[kVectors];
         nextSines(next);
 
