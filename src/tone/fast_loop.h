@@ -127,18 +127,20 @@ inline constexpr double kRoundingShift = 0x1.8p52;          // 1.5 * 2^52
 inline constexpr double kPi1 = 0x1.921fb54442d18p+1;
 inline constexpr double kPi2 = 0x1.1a62633145c07p-53;
 inline constexpr double kPi3 = -0x1.f1976b7ed8fbcp-109;
-// pi as four doubles without fused multiply-adds, the first three of 25
-// bits, so that k times each is exact while |k| < 2^27:
+// pi without fused multiply-adds: pi1 split into two parts of 25 bits, so
+// that k times each is exact while |k| < 2^27, then pi2:
 //   x1 = theta - k piA is exact: multiples of 2^-23, |x1| < 1.6 + 2^27 *
 //   3.2e-8 < 8: 26 bits.
 //   x2 = x1 - k piB is exact: multiples of 2^-49, |x2| < 2: 50 bits.
-//   x3 = x2 - k piC and x4 = x3 - RN(k piD) round once each; RN(k piD) is
-//   off by at most 2^-106, 2^-78 of |x|: |x4 - x| <= 2.001 * 2^-53 |x|.
+//   x3 = x2 - RN(k pi2) rounds once, by at most 2^-53 |x3|. Before that,
+//   RN(k pi2) is off by at most 2^-53 |k| pi2 < 2^-105.8 |k|, and pi3, left
+//   out, adds |k pi3| < 2^-108 |k|: under 2^-105.5 |k| together. Over every
+//   float theta below kSmallThetaLimit with k not 0, |k| / |x| is at most
+//   2^50.05 (at theta = 85563208, found by trying them all), so that is
+//   under 2^-55.4 |x|: |x3 - x| <= 1.2 * 2^-53 |x|.
 // So without them the fast loop takes theta below kSmallThetaLimit only.
 inline constexpr double kPiA = 0x1.921fb5p+1;
-inline constexpr double kPiB = 0x1.110b46p-25;
-inline constexpr double kPiC = 0x1.1a6263p-53;
-inline constexpr double kPiD = 0x1.8a2e03707344ap-80;
+inline constexpr double kPiB = 0x1.110b46p-25;     // piA + piB = pi1
 inline constexpr double kSmallThetaLimit = 4.0e8;  // < 2^27 pi, with k's rounding to spare
 
 // sin(x) ~ x + x^3 P(x^2), P minimax for the relative error. With fused
@@ -198,7 +200,7 @@ typename Lanes::Doubles Reduce(typename Lanes::Doubles theta, const double (&piP
 // margin of three or more (tests/fast_sine_test.cpp measures the bounds
 // against MPFR and checks the margins).
 
-// theta below kSmallThetaLimit: pi in two parts (four without fused
+// theta below kSmallThetaLimit: pi in two parts (three without fused
 // multiply-adds), |x| < 1.5709, P of degree 5. Bound: 640 units.
 struct SmallThetaSine {
     static constexpr double kBound = 640;
@@ -210,7 +212,7 @@ struct SmallThetaSine {
     template <typename Lanes>
     static typename Lanes::Doubles Sine(typename Lanes::Doubles theta) {
         constexpr double kFusedParts[] = {kPi1, kPi2};
-        constexpr double kPlainParts[] = {kPiA, kPiB, kPiC, kPiD};
+        constexpr double kPlainParts[] = {kPiA, kPiB, kPi2};
         if constexpr (Lanes::kFusedMultiplyAdd) {
             return OddPolynomial<Lanes>(Reduce<Lanes>(theta, kFusedParts), kCoefficients);
         } else {

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "tone/fast_loop.h"
 #include "tone/sample_mapping.h"
@@ -13,13 +14,14 @@
 namespace quillox {
 namespace {  // NOLINT: internal linkage, as in fast_loop.h
 
-// One double a vector, four vectors a block (four independent chains for
-// the processor to overlap), no fused multiply-add.
+// One double a vector, eight vectors a block (eight independent chains for
+// the processor to overlap: fewer leave it waiting on latencies, more spill
+// to memory), no fused multiply-add.
 struct ScalarLanes {
     using Doubles = double;
     using Mask = bool;
     static constexpr unsigned kLanes = 1;
-    static constexpr unsigned kVectors = 4;
+    static constexpr unsigned kVectors = 8;
     static constexpr bool kFusedMultiplyAdd = false;
 
     static constexpr unsigned SampleOffset(unsigned vector, unsigned /*lane*/) { return vector; }
@@ -37,9 +39,11 @@ struct ScalarLanes {
     static bool WhereBitsZero(double value, std::uint64_t mask) {
         return (std::bit_cast<std::uint64_t>(value) & mask) == 0;
     }
+    // A multiplication by -1 or 1 (exact), picked by k's parity: flipping
+    // the sign bit instead moves x to the integer registers and back.
     static double NegateWhereOdd(double x, double shifted) {
-        return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^
-                                     std::bit_cast<std::uint64_t>(shifted) << 63);
+        static constexpr double kSigns[2] = {1.0, -1.0};
+        return x * kSigns[std::bit_cast<std::uint64_t>(shifted) & 1];
     }
     static double Select(bool set, double ifSet, double otherwise) {
         return set ? ifSet : otherwise;
@@ -66,8 +70,12 @@ struct ScalarLanes {
                     static_cast<std::uint32_t>(kMappingBias) -
                     static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
             }
-            out[2 * j] = static_cast<std::uint8_t>(v);
-            out[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(out + 2 * j, &v, sizeof v);  // one store, not two
+            } else {
+                out[2 * j] = static_cast<std::uint8_t>(v);
+                out[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
+            }
         }
     }
 };
