@@ -209,14 +209,15 @@ struct SmallThetaSine {
                                                 -0.00019841266728062387, 2.755695296582193e-06,
                                                 -2.503019109071946e-08,  1.540944261116743e-10};
 
+    static constexpr double kFusedPiParts[] = {kPi1, kPi2};
+    static constexpr double kPlainPiParts[] = {kPiA, kPiB, kPi2};
+
     template <typename Lanes>
     static typename Lanes::Doubles Sine(typename Lanes::Doubles theta) {
-        constexpr double kFusedParts[] = {kPi1, kPi2};
-        constexpr double kPlainParts[] = {kPiA, kPiB, kPi2};
         if constexpr (Lanes::kFusedMultiplyAdd) {
-            return OddPolynomial<Lanes>(Reduce<Lanes>(theta, kFusedParts), kCoefficients);
+            return OddPolynomial<Lanes>(Reduce<Lanes>(theta, kFusedPiParts), kCoefficients);
         } else {
-            return OddPolynomial<Lanes>(Reduce<Lanes>(theta, kPlainParts), kCoefficients);
+            return OddPolynomial<Lanes>(Reduce<Lanes>(theta, kPlainPiParts), kCoefficients);
         }
     }
 };
