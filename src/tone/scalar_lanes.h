@@ -6,10 +6,10 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "tone/fast_loop.h"
 #include "tone/sample_mapping.h"
+#include "tone/wav_chunk.h"
 
 namespace quillox {
 namespace {  // NOLINT: internal linkage, as in fast_loop.h
@@ -70,12 +70,7 @@ struct ScalarLanes {
                     static_cast<std::uint32_t>(kMappingBias) -
                     static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
             }
-            if constexpr (std::endian::native == std::endian::little) {
-                std::memcpy(out + 2 * j, &v, sizeof v);  // one store, not two
-            } else {
-                out[2 * j] = static_cast<std::uint8_t>(v);
-                out[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
-            }
+            WriteLE16(out + 2 * j, v);
         }
     }
 };
