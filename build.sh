@@ -1,91 +1,158 @@
 #!/usr/bin/env bash
-# The quick start: installs what is missing (Debian packages), configures,
-# builds, then does what the first argument names (see usage below).
+# The quick start: installs what is missing (Debian packages, a group at a
+# time, see scripts/packages.sh), configures, builds, then does what the
+# first argument names (see usage below).
 set -euo pipefail
 cd "$(dirname "$0")"
-
-# Installs the named Debian packages that are not installed yet; a name
-# such as wine32:i386 adds the i386 architecture first.
-need() {
-  local missing=()
-  for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$package")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "Installing ${missing[*]}" >&2
-  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo[@]}" dpkg --add-architecture i386
-  fi
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-}
+source scripts/packages.sh
 
 usage() {
   cat <<'USAGE'
 usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
-                         writes a tone (default: tone.wav, 440 Hz, full scale, 3 s)
+                         writes a tone (default: tone.wav, 440 Hz, level 10, 3 s)
        ./build.sh test     runs every test (Linux, sanitizers, fuzzing, and every
-                         cross target under Wine or qemu-user)
+                         cross target under Wine or qemu-user), then reports
+                         each target; QUILLOX_REQUIRE_ALL_TARGETS=1 makes a
+                         target left untested fail the run
        ./build.sh package  Debian packages and Windows archives into dist/
        ./build.sh bench    runs the micro-benchmarks
        ./build.sh compare  times wavhz against sox, ffmpeg, numpy and the floor
+       ./build.sh fresh    runs the two quick-start commands in a new minimal
+                         Debian 12 (debootstrap, into build/fresh)
 USAGE
 }
 
-# Debian packages, Windows archives and their SHA256SUMS, into dist/.
+build() {  # PRESET [CMAKE BUILD ARGUMENT...]
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$@" --parallel "$(nproc)"
+}
+
+# ---------------------------------------------------------------------------
+# The report: a line for each target, what was built and what its tests
+# gave, and for anything left out the reason.
+report_targets=()
+declare -A report_built=() report_tests=()
+failed=false    # a test failed: the run fails
+untested=false  # a target was left out: the run fails only when all are required
+
+report() {  # TARGET BUILT TESTS
+  [ -n "${report_built[$1]+set}" ] || report_targets+=("$1")
+  report_built[$1]=$2
+  report_tests[$1]=$3
+}
+
+# Why GROUP's packages cannot be had, for the report.
+not_installed() {  # GROUP
+  echo "not installed: ${unavailable[$1]}"
+}
+
+print_report() {
+  local target
+  [ ${#report_targets[@]} -gt 0 ] || return 0
+  echo
+  echo "Targets:"
+  printf '  %-14s %-6s %s\n' target built tests
+  for target in "${report_targets[@]}"; do
+    printf '  %-14s %-6s %s\n' "$target" "${report_built[$target]}" "${report_tests[$target]}"
+  done
+}
+
+# Runs PRESET's tests (more ctest arguments may follow), keeps their log in
+# build/PRESET/ctest.log and puts the counts into the report under TARGET.
+run_tests() {  # TARGET PRESET [CTEST ARGUMENT...]
+  local target=$1 preset=$2
+  shift 2
+  local log=build/$preset/ctest.log status=0
+  ctest --preset "$preset" "$@" 2>&1 | tee "$log" || status=$?
+  local total failures skipped
+  total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log")
+  failures=$(sed -n 's/.* \([0-9]*\) tests failed out of [0-9]*$/\1/p' "$log")
+  skipped=$(grep -c '(Skipped)$' "$log" || true)
+  if [ -z "$total" ]; then
+    report "$target" yes "did not run (ctest status $status): see $log"
+    failed=true
+    return
+  fi
+  local result="$((total - failures - skipped)) passed, $skipped skipped, $failures failed"
+  local reruns
+  reruns=$(grep -c "Wine's server dropped the program" \
+    "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null || true)
+  [ "${reruns:-0}" -eq 0 ] || result+=" ($reruns run twice: Wine's server dropped them)"
+  report "$target" yes "$result"
+  [ "$status" -eq 0 ] || failed=true
+}
+
+# ---------------------------------------------------------------------------
+# Debian packages, Windows archives and their SHA256SUMS, into dist/: the
+# archive of each Windows target whose compiler is installed.
 package() {
   build package
   (cd build/package && rm -rf packages && cpack >/dev/null)
-  build windows
-  build windows-i686
   local version
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
   rm -rf dist
   mkdir dist
   cp build/package/packages/*.deb dist/
-  cmake -DBUILD=build/windows -DSOURCE=. -DOUT=dist -DLABEL=win64 -DVERSION="$version" \
-    -DMACHINE=i386:x86-64 -DTRIPLE=x86_64-w64-mingw32 -P packaging/windows_archive.cmake
-  cmake -DBUILD=build/windows-i686 -DSOURCE=. -DOUT=dist -DLABEL=win32 -DVERSION="$version" \
-    -DMACHINE=i386 -DTRIPLE=i686-w64-mingw32 -P packaging/windows_archive.cmake
-  (cd dist && sha256sum -- *.deb *.zip >SHA256SUMS)
+  archives=()
+  local preset label machine triple
+  for preset in windows windows-i686; do
+    case $preset in
+      windows) label=win64 machine=i386:x86-64 triple=x86_64-w64-mingw32 ;;
+      windows-i686) label=win32 machine=i386 triple=i686-w64-mingw32 ;;
+    esac
+    if ! need "$preset"; then
+      report "$label.zip" no "$(not_installed "$preset")"
+      untested=true
+      continue
+    fi
+    # What the archive holds, and no test (whose build would run it).
+    build "$preset" --target QuilloxWAVFrequency wavhz
+    cmake -DBUILD="build/$preset" -DSOURCE=. -DOUT=dist -DLABEL=$label -DVERSION="$version" \
+      -DMACHINE=$machine -DTRIPLE=$triple -P packaging/windows_archive.cmake
+    archives+=("$label")
+  done
+  (cd dist && sha256sum -- * >SHA256SUMS)
   ls -l dist
 }
 
-build() {  # preset
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" --parallel "$(nproc)"
+# ---------------------------------------------------------------------------
+# ./build.sh test
+
+# Each cross target, with the emulator its programs run under.
+cross_presets=(windows windows-i686 aarch64 armhf i686)
+
+# Installs what PRESET's programs need to run here; sets cannot_run to why
+# they cannot, or to nothing.
+check_runner() {  # PRESET
+  cannot_run=
+  if [ "$1" = windows-i686 ] && ! kernel_runs_i386; then
+    cannot_run="this kernel runs no 32-bit x86 programs, so no 32-bit Wine"
+  elif ! need "$1-run"; then
+    cannot_run=${unavailable[$1-run]//;/,}  # (a CMake list would split at ;)
+  fi
 }
 
-toolchain=(cmake make g++ libc6-dev)
-# Every other target: Windows under Wine, Linux on ARM and 32-bit x86 under
-# qemu-user.
-cross_presets=(windows windows-i686 aarch64 armhf i686)
-case "${1:-}" in
-  tone)
-    need "${toolchain[@]}"
-    build release
-    shift
-    [ $# -gt 0 ] || set -- tone.wav 440 10 3
-    exec build/release/wavhz "$@"
-    ;;
-  test)
-    need "${toolchain[@]}" binutils valgrind pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-      libsndfile1-dev libmpfr-dev clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64-posix wine wine64 \
-      g++-mingw-w64-i686-posix wine32:i386 g++-aarch64-linux-gnu g++-arm-linux-gnueabihf \
-      g++-i686-linux-gnu qemu-user clang-format dpkg-dev lintian llvm-14 file git
-    # The code's style, as .clang-format describes it.
-    git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
-    build ci  # first: its wavhz writes the files that every other target must match
-    build asan
+test_everything() {
+  # The report's lines in this order, whatever order the work goes in.
+  local target
+  for target in linux-x86_64 linux-asan fuzz "${cross_presets[@]}" packages; do
+    report "$target" no "not reached"
+  done
+  need core || {
+    echo "build.sh: the core build and test tools cannot be installed; nothing can be tested" >&2
+    exit 1
+  }
+  # The code's style, as .clang-format describes it.
+  git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+  build ci  # first: its wavhz writes the files that every other target must match
+  build asan
+
+  local fuzz_dir=$PWD/build/fuzz/run status
+  if need fuzz; then
     build fuzz
-    for preset in "${cross_presets[@]}"; do build "$preset"; done
-    # A minute of fuzzing from the checked-in corpus. New inputs, the log and
-    # any crashing input stay in build/fuzz/run, which each run starts afresh.
-    fuzz_dir=$PWD/build/fuzz/run
+    # A minute of fuzzing from the checked-in corpus. New inputs, the log
+    # and any crashing input stay in build/fuzz/run, which each run starts
+    # afresh.
     rm -rf "$fuzz_dir"
     mkdir -p "$fuzz_dir/corpus" "$fuzz_dir/artifacts" "$fuzz_dir/folders"
     status=0
@@ -99,40 +166,114 @@ case "${1:-}" in
       echo "The fuzzer failed; its input is in $fuzz_dir/artifacts:" >&2
       ls -l "$fuzz_dir/artifacts" >&2
       echo "Replay it with build/ci/tests/fuzz_corpus_replay FILE" >&2
-      exit 1
+      report fuzz yes "FAILED: an input in $fuzz_dir/artifacts"
+      failed=true
+    else
+      grep -E '^(Done|stat::(number_of_executed_units|new_units_added))' "$fuzz_dir/log"
+      report fuzz yes "${FUZZ_SECONDS:-60} s without a fault"
     fi
-    grep -E '^(Done|stat::(number_of_executed_units|new_units_added))' "$fuzz_dir/log"
-    ctest --preset asan
-    # Wine's server can drop a program that connects just as the server
-    # exits ("recvmsg: Connection reset by peer"): a failed test under Wine
-    # gets one more run.
-    for preset in "${cross_presets[@]}"; do
-      retry=()
-      [[ $preset == windows* ]] && retry=(--repeat until-pass:2)
-      ctest --preset "$preset" "${retry[@]}"
-    done
-    # Let Wine finish.
-    WINEPREFIX=$PWD/build/windows/wine-prefix /usr/lib/wine/wineserver64 -w
-    ctest --preset ci
-    # The packages people install, and what they hold.
+  else
+    report fuzz no "$(not_installed fuzz)"
+    untested=true
+  fi
+
+  # Every cross target whose compiler installs is built. Where its programs
+  # cannot run, its tests that would run them skip with the reason, and
+  # what can be checked without running them (the exports, entry point and
+  # imports of the library) still is.
+  local preset
+  declare -A why_not_run=()
+  local built_presets=()
+  for preset in "${cross_presets[@]}"; do
+    if ! need "$preset"; then
+      report "$preset" no "$(not_installed "$preset")"
+      untested=true
+      continue
+    fi
+    check_runner "$preset"
+    why_not_run[$preset]=$cannot_run
+    cmake --preset "$preset" -DQUILLOX_CANNOT_RUN="${why_not_run[$preset]}" >/dev/null
+    build "$preset"
+    built_presets+=("$preset")
+  done
+
+  run_tests linux-asan asan
+  for preset in "${built_presets[@]}"; do
+    run_tests "$preset" "$preset"
+    if [ -n "${why_not_run[$preset]}" ]; then
+      report "$preset" yes "${report_tests[$preset]}; programs not run: ${why_not_run[$preset]}"
+      untested=true
+    fi
+  done
+  # Let Wine finish writing its prefixes.
+  for preset in windows windows-i686; do
+    cmake/run-under-wine.sh --wait "build/$preset/wine-prefix"
+  done
+  run_tests linux-x86_64 ci
+
+  # The packages people install, and what they hold.
+  if need packaging; then
     package
-    packaging/check_packages.sh dist build/ci/wavhz
+    local check=(packaging/check_packages.sh dist build/ci/wavhz)
+    for preset in windows windows-i686; do
+      local label=win64
+      [ $preset = windows ] || label=win32
+      if [[ " ${archives[*]} " == *" $label "* ]]; then
+        # (Where Wine cannot run it, the report's line of the target says why.)
+        [ -n "${why_not_run[$preset]}" ] || check+=("$label")
+      fi
+    done
+    local summary
+    if summary=$("${check[@]}" | tee /dev/stderr | tail -n 1); then
+      report packages yes "$summary"
+    else
+      report packages yes "FAILED: see the lines above"
+      failed=true
+    fi
+  else
+    report packages no "$(not_installed packaging)"
+    untested=true
+  fi
+
+  print_report
+  if $failed; then
+    echo "build.sh: tests failed" >&2
+    exit 1
+  fi
+  if $untested && [ "${QUILLOX_REQUIRE_ALL_TARGETS:-0}" = 1 ]; then
+    echo "build.sh: QUILLOX_REQUIRE_ALL_TARGETS=1, and a target was left out (above)" >&2
+    exit 1
+  fi
+}
+
+case "${1:-}" in
+  tone)
+    need tone || exit 1
+    build release
+    shift
+    [ $# -gt 0 ] || set -- tone.wav 440 10 3
+    exec build/release/wavhz "$@"
+    ;;
+  test)
+    test_everything
     ;;
   package)
-    need "${toolchain[@]}" dpkg-dev lintian llvm-14 g++-mingw-w64-x86-64-posix \
-      g++-mingw-w64-i686-posix libgtest-dev googletest wine wine64 wine32:i386
+    need core && need packaging || exit 1
     package
+    print_report
     ;;
   bench)
-    need "${toolchain[@]}" libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libmpfr-dev
+    need core || exit 1
     build ci
     build/ci/bench/quillox_bench --benchmark_counters_tabular=true
     ;;
   compare)
-    need "${toolchain[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev \
-      libmpfr-dev
+    need core && need compare || exit 1
     build ci
     python3 bench/compare_tools.py build/ci/wavhz build/ci/bench/write_floor
+    ;;
+  fresh)
+    exec scripts/fresh_machine.sh
     ;;
   *)
     usage >&2

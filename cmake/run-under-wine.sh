@@ -2,6 +2,8 @@
 # run-under-wine.sh PREFIX PROGRAM [ARGUMENTS...]
 # Runs a Windows program under Wine with the Wine prefix PREFIX (made once,
 # under a lock, as tests start in parallel), and no debug noise.
+# run-under-wine.sh --wait PREFIX
+# Waits until the Wine server of PREFIX has ended (and written the prefix).
 #
 # Wine's own `wine` script picks its loader by what is installed, not by the
 # program, and exits 0 having run nothing when the 32-bit loader is missing.
@@ -10,6 +12,17 @@
 # kernel itself cannot run 32-bit programs.
 set -euo pipefail
 export WINEDEBUG=-all
+
+if [ "$1" = --wait ]; then
+  [ -f "$2/system.reg" ] || exit 0
+  export WINEPREFIX
+  WINEPREFIX=$(cd "$2" && pwd)
+  # The server of the prefix's own architecture.
+  server=/usr/lib/wine/wineserver64
+  grep -qx '#arch=win32' "$WINEPREFIX/system.reg" && server=/usr/lib/wine/wineserver32
+  exec "$server" -w
+fi
+
 export WINEPREFIX=$1
 shift
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no prompts for Mono or Gecko
@@ -55,4 +68,21 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     exit 1
   fi
 fi
-exec "$loader" "$@"
+
+# Wine's server can drop a program that connects just as the server exits:
+# the program then fails, wherever it was, with "recvmsg: Connection reset
+# by peer". That failure alone gets one more run, and says so; any other is
+# the program's own. (Its standard error is shown after it ends.)
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+for run in 1 2; do
+  status=0
+  "$loader" "$@" 2>"$errors" || status=$?
+  cat "$errors" >&2
+  if [ "$status" -eq 0 ] || [ "$run" -eq 2 ] ||
+     ! grep -q 'recvmsg: Connection reset by peer' "$errors"; then
+    exit "$status"
+  fi
+  echo "run-under-wine: Wine's server dropped the program (recvmsg: Connection reset" \
+       "by peer); running it once more" >&2
+done

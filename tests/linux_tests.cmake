@@ -1,0 +1,64 @@
+# Tests that only Linux has
+# A host that loads and unloads the library itself: it must not link it.
+add_executable(module_tests module_test.cpp)
+target_include_directories(module_tests PRIVATE ${PROJECT_SOURCE_DIR}/include ${generated_include_dir})
+# It links the framework's test build, which the tone library then binds to.
+target_link_libraries(module_tests PRIVATE QuilloxAppFrameworkTesting quillox_warnings
+                      GTest::gtest_main ${CMAKE_DL_LIBS})
+target_compile_definitions(module_tests PRIVATE
+  QUILLOX_LIBRARY="$<TARGET_FILE:QuilloxWAVFrequency>")
+add_dependencies(module_tests QuilloxWAVFrequency)
+quillox_add_gtest(module_tests)
+
+# The fuzzer's checks over the checked-in corpus, built with this compiler
+# and without libFuzzer (it forks, and compares names with iconv's).
+if(NOT CMAKE_CROSSCOMPILING)
+  add_executable(fuzz_corpus_replay fuzz/tone_request_fuzzer.cpp fuzz/replay_main.cpp)
+  target_link_libraries(fuzz_corpus_replay PRIVATE quillox_tone quillox_warnings)
+  target_compile_options(fuzz_corpus_replay PRIVATE -ffp-contract=off)
+  add_test(NAME fuzz_corpus_replay
+           COMMAND fuzz_corpus_replay ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus)
+  # Its private folders go here, not into the system's temporary folder.
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fuzz-folders)
+  set_tests_properties(fuzz_corpus_replay PROPERTIES
+    ENVIRONMENT TMPDIR=${CMAKE_CURRENT_BINARY_DIR}/fuzz-folders)
+endif()
+
+# How build.sh installs its packages, against stand-ins for apt-get and dpkg:
+# a mirror that fails the refresh, a refused group, out-of-date lists.
+if(NOT CMAKE_CROSSCOMPILING AND NOT QUILLOX_SANITIZE)
+  add_test(NAME package_installs COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packages_test.sh)
+endif()
+
+# Valgrind cannot run sanitized programs; there LeakSanitizer does its work.
+find_program(VALGRIND valgrind)
+if(CMAKE_CROSSCOMPILING)
+  quillox_add_skipped_test(module_cycles_valgrind
+    "valgrind runs programs of the build machine only, not cross-built ones")
+elseif(QUILLOX_SANITIZE)
+  quillox_add_skipped_test(module_cycles_valgrind
+    "valgrind cannot run sanitized programs (LeakSanitizer checks this build)")
+elseif(NOT VALGRIND)
+  quillox_add_skipped_test(module_cycles_valgrind "valgrind is not installed")
+else()
+  add_test(NAME module_cycles_valgrind
+           COMMAND ${VALGRIND} --quiet --error-exitcode=1 --leak-check=full
+                   --errors-for-leak-kinds=definite,indirect
+                   $<TARGET_FILE:module_tests> --gtest_filter=Module.ManyCyclesLeaveNothingBehind)
+endif()
+
+# The installed tree, found by a host with find_package and with pkg-config.
+find_program(PKG_CONFIG_EXECUTABLE pkg-config)
+if(CMAKE_CROSSCOMPILING)
+  quillox_add_skipped_test(installed_tree_consumers
+    "the consumer check builds and runs hosts with the build machine's compiler")
+elseif(QUILLOX_SANITIZE)
+  quillox_add_skipped_test(installed_tree_consumers
+    "a sanitized library loads only into sanitized hosts")
+elseif(NOT PKG_CONFIG_EXECUTABLE)
+  quillox_add_skipped_test(installed_tree_consumers "pkg-config is not installed")
+else()
+  add_test(NAME installed_tree_consumers
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/consumer/check_installed.sh ${PROJECT_BINARY_DIR}
+                   ${PROJECT_VERSION})
+endif()
