@@ -2,6 +2,7 @@
 // status 1 or 2, and nothing is left behind that looks like a good file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -12,9 +13,13 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -105,13 +110,18 @@ TEST_F(Refusals, AFailedAllocationEndsWithStatus1AndCreatesNothing) {
     EXPECT_TRUE(IsEmpty());
 }
 
+// The file that fills a disk up (FillDisk): the test's own, and large.
+constexpr char kFiller[] = "filler";
+
 // What a folder holds, links not followed: each entry's kind and contents
 // (a file's length and hash, a link's target), so that "nothing changed" can be compared whole.
 std::map<std::string, std::string> Snapshot(const fs::path &root) {
     std::map<std::string, std::string> entries;
     for (const auto &entry : fs::recursive_directory_iterator(root)) {
         const std::string name = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink()) {
+        if (entry.path().filename() == kFiller) {
+            entries[name] = "filler";
+        } else if (entry.is_symlink()) {
             entries[name] = "link to " + fs::read_symlink(entry.path()).string();
         } else if (entry.is_regular_file()) {
             const auto bytes = ReadBytes(entry.path().string());
@@ -125,25 +135,83 @@ std::map<std::string, std::string> Snapshot(const fs::path &root) {
     return entries;
 }
 
+// Makes this process's mounts its own, so that the disks a test mounts are
+// seen by it and its children alone and go with it. "" or why not.
+std::string PrivateMounts() {
+    if (geteuid() != 0) return "mounting a small file system needs root";
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("no private mounts here: ") + std::strerror(errno);
+    return "";
+}
+
+// A small file system of `kind` mounted at `at` (after PrivateMounts): a
+// 1 MiB tmpfs, which reserves exactly; or an image made now in `images` and
+// loop-mounted, of `size`: ext2 (no reservation at all) or btrfs (which
+// copies on write; 114 MB at least). "" or why not.
+std::string MountSmallDisk(const std::string &kind, const std::string &at,
+                           const std::string &images, const std::string &size = "1M") {
+    fs::create_directories(at);
+    if (kind == "tmpfs") {
+        if (mount("tmpfs", at.c_str(), "tmpfs", 0, "size=1m,mode=0777") == 0) return "";
+        return std::string("no tmpfs: ") + std::strerror(errno);
+    }
+    const std::string image = images + "/" + kind + ".img";
+    const std::string command = "truncate -s " + size + " " + image + " && mkfs." + kind +
+                                (kind == "btrfs" ? " -q " : " -q -F ") + image +
+                                " >/dev/null 2>&1 && mount -o loop " + image + " " + at +
+                                " 2>/dev/null && chmod 0777 " + at;
+    if (std::system(command.c_str()) == 0) return "";
+    return "no loop-mounted " + kind + " (mkfs." + kind +
+           ", the loop devices or the mount refused)";
+}
+
+// Fills the disk at `at` until at most `leave` bytes stay free (in a few
+// steps: what btrfs says is free is an estimate).
+void FillDisk(const std::string &at, std::uint64_t leave) {
+    const int fd = open((at + "/" + kFiller).c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    off_t filled = 0;
+    for (int step = 0; step < 64; ++step) {
+        syncfs(fd);
+        struct statvfs room {};
+        ASSERT_EQ(statvfs(at.c_str(), &room), 0);
+        const std::uint64_t free = std::uint64_t{room.f_bavail} * room.f_frsize;
+        if (free <= leave) break;
+        const auto more = static_cast<off_t>(std::max<std::uint64_t>((free - leave) / 2, 65536));
+        if (fallocate(fd, 0, filled, more) == 0) filled += more;
+    }
+    close(fd);
+}
+
 // Writes that cannot finish, from a full disk or a file-size limit: status
 // 2, and the folder exactly as it was. No link is removed, no existing file
-// loses a byte, no file created by the call stays, no signal ends it.
+// loses a byte, no file created by the call stays, no signal ends it: on a
+// disk that reserves room (tmpfs), on one that cannot (ext2: the free space
+// is checked instead), and on one where overwriting takes new room (btrfs).
 TEST_F(Refusals, FailedWritesHarmNothing) {
-    // A 1 MiB disk, mounted in a mount namespace of this test process alone.
-    const std::string full = dir / "full";
-    fs::create_directory(full);
-    std::string noFullDisk;
-    if (geteuid() != 0) {
-        noFullDisk = "mounting a small file system needs root";
-    } else if (unshare(CLONE_NEWNS) != 0 ||
-               mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-               mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
-        noFullDisk =
-            std::string("no private mount of a small file system here: ") + std::strerror(errno);
+    // Small disks, mounted in a mount namespace of this test process alone.
+    const std::string full = dir / "full", ext2 = dir / "ext2", btrfs = dir / "btrfs";
+    const TempDir images;
+    std::map<std::string, std::string> noDisk;  // disk: why it is missing
+    if (const std::string why = PrivateMounts(); !why.empty()) {
+        noDisk = {{full, why}, {ext2, why}, {btrfs, why}};
+    } else {
+        noDisk[full] = MountSmallDisk("tmpfs", full, images.path());
+        noDisk[ext2] = MountSmallDisk("ext2", ext2, images.path());
+        noDisk[btrfs] = MountSmallDisk("btrfs", btrfs, images.path(), "128M");
     }
     const std::string kept(100000, 'k');
     WriteText(dir / "kept.wav", kept);
-    if (noFullDisk.empty()) {
+    if (noDisk[ext2].empty()) {
+        WriteText(ext2 + "/existing.wav", kept);
+        fs::create_hard_link(ext2 + "/existing.wav", ext2 + "/hard-link.wav");
+    }
+    if (noDisk[btrfs].empty()) {
+        // Longer than the tone: the blocks for it are all there already.
+        WriteText(btrfs + "/longer.wav", std::string(2000000, 'k'));
+        FillDisk(btrfs, 500000);
+    }
+    if (noDisk[full].empty()) {
         WriteText(full + "/existing.wav", kept);
         fs::create_symlink("existing.wav", full + "/link.wav");
         fs::create_symlink("nothing-yet.wav", full + "/dangling.wav");
@@ -173,22 +241,29 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
     const struct {
         const char *what;
         std::string name;
-        bool onFullDisk;
+        std::string disk;              // the disk it needs, if any
         std::function<void()> before;  // in the child, before the request
     } rows[] = {
-        {"a new file on a full disk", full + "/new.wav", true, nullptr},
-        {"an existing file on a full disk", full + "/existing.wav", true, nullptr},
-        {"a link to an existing file on a full disk", full + "/link.wav", true, nullptr},
-        {"a dangling link on a full disk", full + "/dangling.wav", true, nullptr},
-        {"standard output redirected to a full disk", dir / "stdout", true, stdoutToFullDisk},
-        {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", true,
+        {"a new file on a full disk", full + "/new.wav", full, nullptr},
+        {"an existing file on a full disk", full + "/existing.wav", full, nullptr},
+        {"a link to an existing file on a full disk", full + "/link.wav", full, nullptr},
+        {"a dangling link on a full disk", full + "/dangling.wav", full, nullptr},
+        {"standard output redirected to a full disk", dir / "stdout", full, stdoutToFullDisk},
+        {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", full,
          asSomeoneElse},
-        {"a new file over the file-size limit", dir / "new.wav", false, limitFileSize},
-        {"an existing file over the file-size limit", dir / "kept.wav", false, limitFileSize},
+        {"an existing file on a full ext2 disk", ext2 + "/existing.wav", ext2, nullptr},
+        {"a hard link on a full ext2 disk", ext2 + "/hard-link.wav", ext2, nullptr},
+        {"a longer file on a full btrfs disk", btrfs + "/longer.wav", btrfs, nullptr},
+        {"a new file over the file-size limit", dir / "new.wav", "", limitFileSize},
+        {"an existing file over the file-size limit", dir / "kept.wav", "", limitFileSize},
     };
     const auto before = Snapshot(dir.path());
+    std::string skipped;
     for (const auto &row : rows) {
-        if (row.onFullDisk && !noFullDisk.empty()) continue;
+        if (!row.disk.empty() && !noDisk[row.disk].empty()) {
+            skipped += std::string("\n  ") + row.what + ": " + noDisk[row.disk];
+            continue;
+        }
         const auto request = [&] {
             if (row.before) row.before();
             WAVHZCreate(ToPath(row.name).c_str(), 440, 10, 20);  // 1.7 MB
@@ -196,8 +271,155 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         EXPECT_EXIT(request(), ExitedWithCode(2), "") << row.what;
         EXPECT_EQ(Snapshot(dir.path()), before) << row.what;
     }
-    if (noFullDisk.empty()) umount2(full.c_str(), MNT_DETACH);
-    if (!noFullDisk.empty()) GTEST_SKIP() << "the full-disk rows: " << noFullDisk;
+    for (const auto &[disk, why] : noDisk) {
+        if (why.empty()) umount2(disk.c_str(), MNT_DETACH);
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "rows without their disk:" << skipped;
+}
+
+// A child process that runs `body` under ptrace, so that a test can stop
+// it at a given system call: to kill it there, or to let another process
+// act first. (Where ptrace is refused, as under qemu-user, ok() is false.)
+class Tracee {
+public:
+    explicit Tracee(const std::function<void()> &body) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(98);
+            raise(SIGSTOP);
+            body();
+            _exit(0);
+        }
+        int status = 0;
+        ok_ = pid_ > 0 && waitpid(pid_, &status, 0) == pid_ && WIFSTOPPED(status) &&
+              ptrace(PTRACE_SETOPTIONS, pid_, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL) ==
+                  0;
+    }
+    ~Tracee() {
+        if (pid_ > 0) Finish();
+    }
+    Tracee(const Tracee &) = delete;
+    Tracee &operator=(const Tracee &) = delete;
+
+    bool ok() const { return ok_; }
+
+    // Runs the child on until the `count`th return from system call
+    // `number`, counted from now. False if it ended before.
+    bool StopAfter(long number, int count) {
+        long entered = -1;
+        int signal = 0;
+        while (count > 0) {
+            int status = 0;
+            if (ptrace(PTRACE_SYSCALL, pid_, nullptr, signal) != 0 ||
+                waitpid(pid_, &status, 0) != pid_ || !WIFSTOPPED(status)) {
+                return false;
+            }
+            signal = 0;
+            if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+                signal = WSTOPSIG(status);  // the child's own signal, passed on
+                continue;
+            }
+            __ptrace_syscall_info info{};
+            ptrace(PTRACE_GET_SYSCALL_INFO, pid_, sizeof info, &info);
+            if (info.op == PTRACE_SYSCALL_INFO_ENTRY) entered = static_cast<long>(info.entry.nr);
+            if (info.op == PTRACE_SYSCALL_INFO_EXIT && entered == number) --count;
+        }
+        return true;
+    }
+    void Kill() { kill(pid_, SIGKILL); }
+    // Lets the child run free to its end; its exit status, or -1.
+    int Finish() {
+        ptrace(PTRACE_DETACH, pid_, nullptr, nullptr);
+        int status = 0;
+        const bool ended = waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool ok_ = false;
+};
+
+// Whether `bytes` look like a whole tone file: "RIFF" first and every byte
+// its header claims.
+bool LooksComplete(const std::vector<std::uint8_t> &bytes) {
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), "RIFF", 4) != 0) return false;
+    const std::uint32_t claimed =
+        bytes[4] | bytes[5] << 8 | bytes[6] << 16 | std::uint32_t{bytes[7]} << 24;
+    return bytes.size() >= std::uint64_t{claimed} + 8;
+}
+
+// A writer stopped anywhere short of its end, by SIGKILL (Ctrl-C, the OOM
+// killer) or by a quota only the write itself meets, leaves a file no
+// reader takes for a whole tone: over a new file and over an old tone alike.
+TEST_F(Refusals, AFileCutShortNeverLooksComplete) {
+    const std::string path = dir / "tone.wav";
+    const std::string noTrace = "ptrace is refused here";
+    // The writes are: the header's place cleared, the samples, the format
+    // chunk, the header. Killed after any but the last, the file is not a
+    // whole tone, the old one or the new.
+    for (const bool over : {false, true}) {
+        for (int writes = 1; writes <= 3; ++writes) {
+            if (over) {
+                ASSERT_EQ(WAVHZCreate(ToPath(path).c_str(), 1000, 10, 2), 999);
+            } else {
+                fs::remove(path);
+            }
+            Tracee writer([&] { WAVHZCreate(ToPath(path).c_str(), 440, 10, 1); });
+            if (!writer.ok()) GTEST_SKIP() << noTrace;
+            ASSERT_TRUE(writer.StopAfter(SYS_pwrite64, writes));
+            writer.Kill();
+            writer.Finish();
+            EXPECT_FALSE(LooksComplete(ReadBytes(path)))
+                << writes << " writes, over a tone " << over;
+        }
+    }
+
+    // A btrfs quota group that the overwrite of a longer file meets halfway:
+    // the copies it makes are charged to it, and neither reservation nor
+    // free space says so beforehand.
+    if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
+    const TempDir images;
+    const std::string disk = dir / "quota";
+    if (const std::string why = MountSmallDisk("btrfs", disk, images.path(), "128M");
+        !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const std::string longer = disk + "/longer.wav";
+    WriteText(longer, std::string(20000000, 'k'));
+    const std::string limit = "btrfs quota enable " + disk + " && btrfs quota rescan -w " + disk +
+                              " >/dev/null && btrfs qgroup limit 24M " + disk + " && sync";
+    const bool limited = std::system(limit.c_str()) == 0;
+    if (limited) {
+        EXPECT_EXIT(WAVHZCreate(ToPath(longer).c_str(), 440, 10, 200), ExitedWithCode(2), "");
+        EXPECT_FALSE(LooksComplete(ReadBytes(longer)));
+    }
+    umount2(disk.c_str(), MNT_DETACH);
+    if (!limited) GTEST_SKIP() << "no btrfs quota group here";
+}
+
+// Two processes writing one name: one makes the file; the other, finding
+// it made, writes its tone and returns; then the first fails (a file-size
+// limit). The name keeps the second's whole tone: the first counts the file
+// as its own no longer, and never removes another's work.
+TEST_F(Refusals, AFailedWriterLeavesAnotherWritersFileAlone) {
+    const std::string path = dir / "shared.wav";
+    Tracee first([&] {
+        const rlimit limit = {51200, 51200};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        WAVHZCreate(ToPath(path).c_str(), 440, 10, 20);
+    });
+    if (!first.ok()) GTEST_SKIP() << "ptrace is refused here";
+    // Stopped right after its open, the file made and still empty.
+    ASSERT_TRUE(first.StopAfter(SYS_openat, 1));
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EXIT(_exit(WAVHZCreate(ToPath(path).c_str(), 1000, 10, 1) == 999 ? 0 : 1),
+                ExitedWithCode(0), "");
+    EXPECT_EQ(first.Finish(), 2);
+    const auto bytes = ReadBytes(path);
+    EXPECT_TRUE(LooksComplete(bytes));
+    EXPECT_EQ(bytes.size(), 88244u);
 }
 
 TEST_F(Refusals, AFailedWriteToADeviceKeepsTheDevice) {

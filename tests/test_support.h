@@ -62,9 +62,14 @@ private:
 using PathString = std::basic_string<WAVHZPathChar>;
 inline PathString ToPath(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
 
+// The whole file, or nothing if it cannot be read.
 inline std::vector<std::uint8_t> ReadBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> bytes(in ? static_cast<std::size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!in) bytes.clear();
+    return bytes;
 }
 
 inline void WriteText(const std::string &path, const std::string &text) {

@@ -3,6 +3,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 #if defined(QUILLOX_READ_BACK_WITH_SNDFILE)
@@ -129,10 +130,11 @@ TEST(WavFile, ExtremeArgumentsGiveTheReferenceSamples) {
 }
 
 #if !defined(_WIN32)
-// The descriptor is close-on-exec: a program started on another thread while
-// a tone is written does not inherit it. Seen while the call is blocked on a
-// FIFO that is read slowly.
-TEST(WavFile, TheOutputIsClosedOnExec) {
+// A call in progress hands nothing to other processes: a program started on
+// another thread does not inherit its descriptor (close-on-exec), and a
+// process forked meanwhile gets the library free, not locked by a thread it
+// does not have. Seen while the call is blocked on a FIFO read slowly.
+TEST(WavFile, ACallInProgressHandsNothingToOtherProcesses) {
     if (!CanForkAndStartThreads()) GTEST_SKIP() << kCannotFork;
     TempDir dir;
     const std::string fifo = dir / "fifo";
@@ -151,6 +153,13 @@ TEST(WavFile, TheOutputIsClosedOnExec) {
         }
         if (flags < 0) usleep(1000);
     }
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);  // a call that waits for ever ends the child
+        _exit(WAVHZCreate(ToPath(dir / "child.wav").c_str(), 440, 10, 0) == 999 ? 0 : 1);
+    }
+    int childStatus = -1;
+    waitpid(child, &childStatus, 0);
     // Read the whole tone, so that the call can end.
     std::size_t total = 0;
     char buffer[65536];
@@ -166,6 +175,7 @@ TEST(WavFile, TheOutputIsClosedOnExec) {
     EXPECT_EQ(total, 88244u);
     ASSERT_GE(flags, 0) << "the call's descriptor was never seen";
     EXPECT_NE(flags & FD_CLOEXEC, 0);
+    EXPECT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0) << childStatus;
 }
 
 #endif

@@ -25,17 +25,27 @@ bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathByte
 // buffers.cpp: memory for `bytes` bytes, released with std::free, or null.
 void *AllocateBuffer(std::size_t bytes);
 
-// file_output.cpp: writes `pieces` in order as the whole contents of the
-// file `name`, creating it or replacing it in place as fopen's "wb" does.
-// Returns false when the file cannot be opened or written, having touched
-// nothing but the file it opened: a file it created is removed; an existing
-// file keeps its contents where the failure could be foreseen and is
-// emptied where it could not; links, devices and pipes are never removed.
+// file_output.cpp: writes `pieces`, one after another, as the whole
+// contents of the file `name`, creating it or replacing it in place as
+// fopen's "wb" does. Returns false when the file cannot be opened or
+// written, having touched nothing but the file it opened: a file it created
+// is removed; an existing file keeps its contents where the failure could
+// be foreseen and is emptied where it could not; links, devices and pipes
+// are never removed. A file on disk gets the first piece last, its place
+// cleared before anything else is written: one cut short at any point
+// (a killed writer, a clean-up that failed too) never starts with it.
 struct FilePiece {
     const std::uint8_t *bytes;
     std::size_t count;
 };
 bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount);
+
+// request_lock.cpp: the lock that makes overlapping calls take turns. On
+// POSIX systems a process forked while another thread holds it starts with
+// it free: that thread does not exist in the child, whose own calls would
+// otherwise wait for ever.
+void LockRequests();
+void UnlockRequests();
 
 // process_exit.cpp: ends the whole process at once with `status`: no atexit
 // handlers of the host, no stdio flush.

@@ -1,8 +1,6 @@
 // WAVHZCreate: the library's one exported function.
 #include "QuilloxWAVFrequency.h"
 
-#include <mutex>
-
 #include "module/fatal_exit.h"
 #include "platform/platform.h"
 #include "tone/tone_settings.h"
@@ -16,7 +14,13 @@ ToneSettings toneSettings{};
 namespace {
 
 // Calls that overlap take turns: toneSettings holds one request at a time.
-std::mutex requestLock;
+class OneRequestAtATime {
+public:
+    OneRequestAtATime() { LockRequests(); }
+    ~OneRequestAtATime() { UnlockRequests(); }
+    OneRequestAtATime(const OneRequestAtATime &) = delete;
+    OneRequestAtATime &operator=(const OneRequestAtATime &) = delete;
+};
 
 }  // namespace
 }  // namespace quillox
@@ -24,7 +28,7 @@ std::mutex requestLock;
 extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
                                uint32_t seconds) {
     using namespace quillox;
-    const std::scoped_lock oneRequestAtATime(requestLock);
+    const OneRequestAtATime turn;
     toneSettings.seconds = seconds;
     toneSettings.frequencyHz = frequencyHz;
     toneSettings.amplitude = AmplitudeFromLevel(level);
