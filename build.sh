@@ -223,13 +223,14 @@ test_everything() {
         [ -n "${why_not_run[$preset]}" ] || check+=("$label")
       fi
     done
-    local summary
-    if summary=$("${check[@]}" | tee /dev/stderr | tail -n 1); then
-      report packages yes "$summary"
+    local log=build/check_packages.log
+    if "${check[@]}" >"$log" 2>&1; then
+      report packages yes "$(tail -n 1 "$log")"
     else
       report packages yes "FAILED: see the lines above"
       failed=true
     fi
+    cat "$log"
   else
     report packages no "$(not_installed packaging)"
     untested=true

@@ -12,6 +12,10 @@
 # kernel itself cannot run 32-bit programs.
 set -euo pipefail
 export WINEDEBUG=-all
+# Wine takes the ANSI code page from the Unix locale. The same one for every
+# caller: without a locale (a fresh machine, env -i) it would pick one
+# without "é", which the tests expect in a Western code page.
+export LC_ALL=C.UTF-8
 
 if [ "$1" = --wait ]; then
   [ -f "$2/system.reg" ] || exit 0

@@ -54,11 +54,14 @@ echo "fresh_machine.sh: Debian ready in $((SECONDS - start)) s; running the quic
 unshare --mount --propagation private bash -c '
   set -e
   root=$1
+  # Its root a mount point of its own, as on a real machine.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys"
   mount --rbind /dev "$root/dev"
   exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb CI=true \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "
+      set -e
       cd /root/QuilloxWAVFrequency
       start=\$SECONDS
       ./build.sh tone
