@@ -36,12 +36,16 @@
  *        longer than WAVHZ_MAX_NAME_BYTES (199) bytes once converted.
  *   A failed request touches nothing but the file it opened. A file it
  *   created is removed. An existing file keeps every byte when the failure
- *   can be foreseen: on POSIX systems room for the whole file is reserved
- *   and the file-size limit checked before the first byte changes (no
- *   SIGXFSZ ends the process). Only a write that fails after that, or any
- *   failed write on Windows, empties the file, so that nothing is left
- *   that looks like a complete tone. A symbolic link given as `path` is
- *   followed and never removed; devices, FIFOs and pipes are written as
+ *   can be foreseen: on POSIX systems the file-size limit and the room for
+ *   the whole file are checked before the first byte changes (the room
+ *   reserved where the file system can, otherwise checked against its free
+ *   space: ext2/3, FUSE, btrfs), and no SIGXFSZ ends the process. A write
+ *   that fails after that (an I/O error, a quota only the write meets), or
+ *   any failed write on Windows, empties the file. The RIFF header is
+ *   written last, its place cleared first, so a file cut short anywhere (a
+ *   killed process, an emptying that failed too) never starts with "RIFF"
+ *   and never looks like a complete tone. A symbolic link given as `path`
+ *   is followed and never removed; devices, FIFOs and pipes are written as
  *   they are and never truncated or removed. The file is opened
  *   close-on-exec (on Windows, not inherited by child processes).
  *
@@ -56,8 +60,11 @@
  *   Call WAVHZCreate from one thread at a time: the library keeps the
  *   current request in one module-wide record. Calls that overlap anyway
  *   wait for each other (one lock around the request), so each writes its
- *   own tone under its own name. The library prints nothing, logs nothing
- *   and starts no threads.
+ *   own tone under its own name; a process forked meanwhile starts with the
+ *   lock free. On POSIX systems writers of one name in different processes
+ *   take turns (flock on the file), and a failed one never removes what
+ *   another wrote. The library prints nothing, logs nothing and starts no
+ *   threads.
  */
 #ifndef QUILLOX_WAV_FREQUENCY_H
 #define QUILLOX_WAV_FREQUENCY_H

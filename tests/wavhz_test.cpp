@@ -1,10 +1,14 @@
 // The wavhz command, run as a user runs it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -20,10 +24,10 @@ struct Outcome {
     std::string err;  // and to stderr
 };
 
-// Runs wavhz with `args`; with `memoryLimit` set, under that address-space
-// limit.
-Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memoryLimit = 0,
-                 bool closeOutput = false) {
+// Runs wavhz with `args`, after `inChild` (limits, another standard
+// output) in its process.
+Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args,
+                 const std::function<void()> &inChild = {}, bool closeOutput = false) {
     args.insert(args.begin(), WAVHZ_COMMAND);
     const std::string errPath = dir / "stderr.txt";
     int pipeFds[2];
@@ -34,10 +38,7 @@ Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args, rlim_t memor
         close(pipeFds[0]);
         FILE *err = std::freopen(errPath.c_str(), "w", stderr);
         if (err == nullptr) _exit(99);
-        if (memoryLimit != 0) {
-            const rlimit limit = {memoryLimit, memoryLimit};
-            setrlimit(RLIMIT_AS, &limit);
-        }
+        if (inChild) inChild();
         std::vector<char *> argv;
         for (auto &arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -90,9 +91,57 @@ TEST_F(Wavhz, WritesToAPipe) {
         EXPECT_EQ(outcome.err, output + ": 88244 bytes, 1 s\n");
     }
     // A reader that goes away ends it quietly, as it ends other filters.
-    const Outcome closed = RunWavhz(dir, {"-", "440", "10", "1"}, 0, /*closeOutput=*/true);
+    const Outcome closed = RunWavhz(dir, {"-", "440", "10", "1"}, {}, /*closeOutput=*/true);
     EXPECT_EQ(closed.status, 128 + SIGPIPE);
     EXPECT_EQ(closed.err, "");
+    // Standard output a file: written where it stands, as by any filter
+    // (`>>`, `{ echo; wavhz -; } >`).
+    const std::string log = dir / "log";
+    WriteText(log, "header\n");
+    for (const int flags : {O_APPEND, 0}) {
+        const Outcome appended = RunWavhz(dir, {"-", "440", "10", "1"}, [&] {
+            const int fd = open(log.c_str(), O_WRONLY | flags);
+            if (fd < 0 || lseek(fd, 0, SEEK_END) < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
+        });
+        EXPECT_EQ(appended.status, 0) << appended.err;
+    }
+    const auto bytes = ReadBytes(log);
+    ASSERT_EQ(bytes.size(), 7u + 2 * 88244u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 11), "header\nRIFF");
+    EXPECT_EQ(std::string(bytes.begin() + 7 + 88244, bytes.begin() + 11 + 88244), "RIFF");
+}
+
+// SIGINT, SIGTERM and SIGHUP to wavhz stop its tone writer too (here one
+// blocked on a FIFO nobody reads), and then wavhz, by the same signal.
+TEST_F(Wavhz, AStopSignalStopsTheToneWriterToo) {
+    TempDir dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Orphans come to this process, so that the writer is seen to end.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t wavhz = fork();
+        if (wavhz == 0) {
+            execl(WAVHZ_COMMAND, WAVHZ_COMMAND, fifo.c_str(), "440", "10", "1", nullptr);
+            _exit(98);
+        }
+        usleep(200000);  // the writer waits in open() for a reader
+        kill(wavhz, stop);
+        int status = 0;
+        ASSERT_EQ(waitpid(wavhz, &status, 0), wavhz);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stop) << status;
+        // The writer has ended: reaped by wavhz, or an orphan of ours that ends.
+        pid_t alive = 0;
+        for (int tries = 0; tries < 200 && (alive = waitpid(-1, nullptr, WNOHANG)) == 0; ++tries)
+            usleep(10000);
+        EXPECT_NE(alive, 0) << "the tone writer still runs after signal " << stop;
+        if (alive == 0) {  // let it go on to its end
+            close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+            while (waitpid(-1, nullptr, 0) > 0) {
+            }
+        }
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
@@ -126,16 +175,55 @@ TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+// Every failure in words, with the reason where it can be told, as cp
+// gives it. Names are quoted, with control characters shown escaped.
 TEST_F(Wavhz, LibraryFailuresInWords) {
     TempDir dir;
-    // Names are quoted, with control characters shown escaped, never sent raw.
-    const std::string missing = dir / "missing/t\x1b[2J\n.wav";
-    Outcome outcome = RunWavhz(dir, {missing, "440", "10", "1"});
-    EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.err, "wavhz: cannot write '" + dir / "missing/t\\x1b[2J\\x0a.wav'\n");
+    WriteText(dir / "file", "");
+    const auto limitFileSize = [] {
+        const rlimit limit = {51200, 51200};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    const auto summaryToAFullDevice = [] {
+        const int fd = open("/dev/full", O_WRONLY);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
+    };
+    const struct {
+        std::string output;
+        std::function<void()> inChild;
+        int status;
+        std::string message;
+    } rows[] = {
+        {dir / "missing/t\x1b[2J\n.wav",
+         {},
+         2,
+         "wavhz: cannot write '" +
+             dir / "missing/t\\x1b[2J\\x0a.wav': No such file or directory\n"},
+        {dir / "file/t.wav",
+         {},
+         2,
+         "wavhz: cannot write '" + dir / "file/t.wav': Not a directory\n"},
+        {dir.path().string(),
+         {},
+         2,
+         "wavhz: cannot write '" + dir.path().string() + "': Is a directory\n"},
+        {dir / "t.wav", limitFileSize, 2,
+         "wavhz: cannot write '" + dir / "t.wav': File too large\n"},
+        {"-", summaryToAFullDevice, 2, "wavhz: cannot write '-': No space left on device\n"},
+        {dir / "t.wav", summaryToAFullDevice, 74,
+         "wavhz: the tone is written, but not this summary: No space left on device\n"},
+    };
+    for (const auto &row : rows) {
+        const Outcome outcome = RunWavhz(dir, {row.output, "440", "10", "1"}, row.inChild);
+        EXPECT_EQ(outcome.status, row.status) << row.message;
+        EXPECT_EQ(outcome.err, row.message);
+    }
 
     if (const char *why = WhyNoAddressSpaceLimit()) GTEST_SKIP() << why;
-    outcome = RunWavhz(dir, {dir / "t.wav", "440", "10", "48695"}, rlim_t{512} << 20);
+    const Outcome outcome = RunWavhz(dir, {dir / "t.wav", "440", "10", "48695"}, [] {
+        const rlimit limit = {rlim_t{512} << 20, rlim_t{512} << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "wavhz: not enough memory for a tone of 48695 seconds\n");
 }

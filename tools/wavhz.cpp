@@ -12,6 +12,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -53,9 +54,11 @@ std::string Help() {
            "file is kept whole when the disk or a file-size limit has no room for the\n"
            "tone, a file it created is removed, and links are never removed.\n"
            "\n"
-           "Exit status: 0 written; 1 not enough memory for the tone; 2 the file cannot\n"
-           "be written; 64 bad arguments; 141 the reader of standard output went away\n"
-           "(SIGPIPE, as for other filters).\n";
+           "Exit status: 0 written; 1 not enough memory for the tone, or no tone writer\n"
+           "(a child process); 2 the file cannot be written (the reason follows where\n"
+           "it can be told); 64 bad arguments; 74 written, but not the summary line;\n"
+           "141 the reader of standard output went away (SIGPIPE, as for other\n"
+           "filters).\n";
 }
 
 // `name` in single quotes, fit for a terminal: control characters (C0, DEL
@@ -213,23 +216,28 @@ int Run(const std::vector<std::string> &args) {
     if (!end.exited) return ReportStopped(end.code);
     const auto code = static_cast<int>(end.code);
     const std::string &output = request.output;
+    const std::uint64_t bytes = kFileHeaderBytes + std::uint64_t{request.seconds} * kBytesPerSecond;
     if (code == WAVHZ_EXIT_CANNOT_WRITE) {
-        const std::string why =
+        std::string why =
             output.size() > WAVHZ_MAX_NAME_BYTES
                 ? " (names are limited to " + std::to_string(WAVHZ_MAX_NAME_BYTES) + " bytes)"
-                : "";
+                : WhyCannotWrite(output, bytes);
+        if (!why.empty() && why[0] != ' ') why = ": " + why;
         std::fprintf(stderr, "wavhz: cannot write %s%s\n", Quoted(output).c_str(), why.c_str());
     } else if (code == WAVHZ_EXIT_NO_MEMORY) {
         std::fprintf(stderr, "wavhz: not enough memory for a tone of %" PRIu32 " seconds\n",
                      request.seconds);
     } else if (code == 0) {
-        const std::uint64_t bytes =
-            kFileHeaderBytes + std::uint64_t{request.seconds} * kBytesPerSecond;
         std::string shown = Quoted(output);  // unquoted unless something needed escaping
         if (shown == "'" + output + "'") shown = output;
-        std::fprintf(SummaryStream(output == "-" ? kStandardOutput : output.c_str()),
-                     "%s: %" PRIu64 " bytes, %" PRIu32 " s\n", shown.c_str(), bytes,
-                     request.seconds);
+        std::FILE *const summary = SummaryStream(output == "-" ? kStandardOutput : output.c_str());
+        if (std::fprintf(summary, "%s: %" PRIu64 " bytes, %" PRIu32 " s\n", shown.c_str(), bytes,
+                         request.seconds) < 0 ||
+            std::fflush(summary) != 0) {
+            std::fprintf(stderr, "wavhz: the tone is written, but not this summary: %s\n",
+                         std::strerror(errno));
+            return kExitSummaryLost;
+        }
     }
     return code;
 }

@@ -15,6 +15,8 @@ namespace quillox::wavhz {
 inline constexpr int kExitSoftware = 70;
 // How a child that could not be started or waited for is reported.
 inline constexpr int kExitCannotStart = WAVHZ_EXIT_NO_MEMORY;
+// The tone was written, but the summary line could not be: EX_IOERR.
+inline constexpr int kExitSummaryLost = 74;
 
 // A request, checked.
 struct ToneRequest {
@@ -50,6 +52,11 @@ ChildEnd RunInChild(const ToneRequest &request);
 // Reports a child that did not exit by itself; returns this process's status
 // (or ends it, as a SIGPIPE does).
 int ReportStopped(unsigned long code);
+// Why the file `output` cannot be written, where that can be told without
+// side effects (its folder missing or not a folder, a folder under that
+// name, no permission, the file-size limit or the free space below `bytes`),
+// in the C library's words; empty where it cannot.
+std::string WhyCannotWrite(const std::string &output, std::uint64_t bytes);
 // Where the one-line summary goes: stderr when `output` is standard output.
 std::FILE *SummaryStream(const char *output);
 

@@ -74,6 +74,8 @@ int ReportStopped(unsigned long status) {
     return 128 + static_cast<int>(status & 0x7F);
 }
 
+std::string WhyCannotWrite(const std::string &, std::uint64_t) { return ""; }
+
 std::FILE *SummaryStream(const char *) { return stdout; }
 
 }  // namespace quillox::wavhz
