@@ -118,7 +118,8 @@ package() {
 # ---------------------------------------------------------------------------
 # ./build.sh test
 
-# Each cross target, with the emulator its programs run under.
+# Every other target: Windows under Wine, Linux on ARM and 32-bit x86 under
+# qemu-user.
 cross_presets=(windows windows-i686 aarch64 armhf i686)
 
 # Installs what PRESET's programs need to run here; sets cannot_run to why
