@@ -115,7 +115,15 @@ constexpr double kHalfPiHigh = 1.5707963267948966;
 constexpr double kHalfPiLow = 6.123233995736766e-17;
 
 // sin(x + y) and cos(x + y) for |x + y| <= pi/4, |y| tiny: the polynomial
-// kernels of fdlibm (Sun Microsystems), errors below 1 ulp.
+// kernels of fdlibm (k_sin.c, k_cos.c), errors below 1 ulp. Their
+// coefficients and expressions come with this notice:
+//
+//   Copyright (C) 1993 by Sun Microsystems, Inc. All rights reserved.
+//
+//   Developed at SunPro, a Sun Microsystems, Inc. business.
+//   Permission to use, copy, modify, and distribute this
+//   software is freely granted, provided that this notice
+//   is preserved.
 double KernelSin(double x, double y) {
     constexpr double S1 = -1.66666666666666324348e-01, S2 = 8.33333333332248946124e-03,
                      S3 = -1.98412698298579493134e-04, S4 = 2.75573137070700676789e-06,
