@@ -147,7 +147,9 @@ bool FreeRoomFor(int fd, std::uint64_t total) {
 // copy on XFS, a snapshot). A reservation does not cover that room.
 bool OverwriteCopies(int fd) {
     struct statfs system {};
-    if (fstatfs(fd, &system) == 0 && system.f_type == BTRFS_SUPER_MAGIC) return true;
+    // (f_type is a signed int on some 32-bit targets; the magic numbers are 32 bits.)
+    if (fstatfs(fd, &system) == 0 && static_cast<std::uint32_t>(system.f_type) == BTRFS_SUPER_MAGIC)
+        return true;
     constexpr unsigned kExtentsAtATime = 32;
     alignas(fiemap) unsigned char buffer[sizeof(fiemap) + kExtentsAtATime * sizeof(fiemap_extent)];
     auto *const map = reinterpret_cast<fiemap *>(buffer);
