@@ -43,6 +43,7 @@ namespace {
 constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as fopen gives
 constexpr int kMaxLinkHops = 40;       // as the kernel allows
+constexpr int kMaxReopens = 40;        // names that keep leading elsewhere: give up
 
 struct OpenedOutput {
     int fd = -1;
@@ -282,7 +283,7 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
         regular = fstat(output.fd, &opened) == 0 && S_ISREG(opened.st_mode);
         if (!regular || LockOutput(name, output, opened)) break;
         close(output.fd);  // the name leads elsewhere now: open afresh
-        if (attempt == kMaxLinkHops) return false;
+        if (attempt == kMaxReopens) return false;
         output = OpenedOutput{};
     }
     const int fd = output.fd;
