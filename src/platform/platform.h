@@ -8,9 +8,11 @@
 #include <cstdint>
 
 #include "QuilloxWAVFrequency.h"
-#include "tone/tone_settings.h"
 
 namespace quillox {
+
+// The narrow file name with its terminator must fit in this many bytes.
+inline constexpr std::size_t kOutputPathBytes = WAVHZ_MAX_NAME_BYTES + 1;
 
 // narrow_path.cpp: converts the NUL-terminated UTF-16 `path` to the narrow
 // name in `name`, terminator included: UTF-8 on POSIX systems, whatever the

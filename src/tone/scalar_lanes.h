@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "tone/byte_order.h"
 #include "tone/fast_loop.h"
 #include "tone/sample_mapping.h"
-#include "tone/wav_chunk.h"
 
 namespace quillox {
 namespace {  // NOLINT: internal linkage, as in fast_loop.h

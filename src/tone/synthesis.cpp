@@ -2,12 +2,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
+#include "tone/byte_order.h"
 #include "tone/portable_sine.h"
 #include "tone/sample_format.h"
 #include "tone/sample_mapping.h"
 #include "tone/tone_settings.h"
-#include "tone/wav_chunk.h"
 
 namespace quillox {
 namespace {

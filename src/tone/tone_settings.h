@@ -6,11 +6,9 @@
 #include <cstdint>
 
 #include "QuilloxWAVFrequency.h"
+#include "platform/platform.h"
 
 namespace quillox {
-
-// The narrow file name with its terminator must fit in this many bytes.
-inline constexpr std::size_t kOutputPathBytes = WAVHZ_MAX_NAME_BYTES + 1;
 
 struct ToneSettings {
     char outputPath[kOutputPathBytes];  // NUL-terminated narrow name

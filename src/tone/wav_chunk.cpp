@@ -4,6 +4,7 @@
 
 #include "module/fatal_exit.h"
 #include "platform/platform.h"
+#include "tone/byte_order.h"
 #include "tone/synthesis.h"
 #include "tone/tone_settings.h"
 

@@ -11,10 +11,8 @@
 // D = seconds * 44100 * 2 is the number of sample bytes.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "QuilloxWAVFrequency.h"
@@ -34,25 +32,6 @@ struct WavChunk {
     std::uint32_t size = 0;                            // bytes after the 8-byte header
     std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // size + 8 bytes
 };
-
-// Store the low 16 bits, or all 32 bits, of `value` least significant byte
-// first. Higher bits are dropped, not clipped. On a little-endian processor
-// one 16-bit store: compilers may otherwise merge the bytes of neighbouring
-// samples through shifts in the integer registers, which slows the loops.
-inline void WriteLE16(std::uint8_t *destination, std::uint32_t value) {
-    if constexpr (std::endian::native == std::endian::little) {
-        const auto low = static_cast<std::uint16_t>(value);
-        std::memcpy(destination, &low, sizeof low);
-    } else {
-        destination[0] = static_cast<std::uint8_t>(value);
-        destination[1] = static_cast<std::uint8_t>(value >> 8);
-    }
-}
-
-inline void WriteLE32(std::uint8_t *destination, std::uint32_t value) {
-    WriteLE16(destination, value);
-    WriteLE16(destination + 2, value >> 16);
-}
 
 // Fill `chunk` from toneSettings. A buffer that cannot be allocated, or a
 // duration above kMaxSeconds, ends the process with status 1.
