@@ -84,6 +84,9 @@
 /* The longest file name, in bytes of its narrow form, without the
    terminator. */
 #define WAVHZ_MAX_NAME_BYTES 199
+/* The length in bytes of the file of a tone of `seconds` seconds (and the
+   memory it is built in): a 44-byte header, then 88,200 bytes a second. */
+#define WAVHZ_FILE_BYTES(seconds) (44u + (uint64_t)(seconds)*88200u)
 
 /* The character type of the path argument: UTF-16 code units; and
    WAVHZ_PATH("tone.wav"), a string literal of that type. */

@@ -9,6 +9,8 @@
 static const WAVHZPathChar kExample[] = WAVHZ_PATH("tone.wav");
 _Static_assert(sizeof kExample / sizeof kExample[0] == 9, "WAVHZ_PATH gives UTF-16 units");
 _Static_assert(WAVHZ_MAX_SECONDS == 48695 && WAVHZ_MAX_NAME_BYTES == 199, "the limits");
+_Static_assert(WAVHZ_FILE_BYTES(1) == 88244 && WAVHZ_FILE_BYTES(WAVHZ_MAX_SECONDS) < 4294967296u,
+               "the file's length, without wrapping");
 
 int main(int argc, char **argv) {
     if (argc != 2) return 3;
@@ -27,5 +29,5 @@ int main(int argc, char **argv) {
     long size = ftell(file);
     fclose(file);
     printf("%s: %ld bytes\n", argv[1], size);
-    return size == 88244 ? EXIT_SUCCESS : 6;
+    return (uint64_t)size == WAVHZ_FILE_BYTES(1) ? EXIT_SUCCESS : 6;
 }

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
-#include "tone/sample_format.h"
 #include "wavhz_platform.h"
 
 namespace quillox::wavhz {
@@ -216,7 +215,7 @@ int Run(const std::vector<std::string> &args) {
     if (!end.exited) return ReportStopped(end.code);
     const auto code = static_cast<int>(end.code);
     const std::string &output = request.output;
-    const std::uint64_t bytes = kFileHeaderBytes + std::uint64_t{request.seconds} * kBytesPerSecond;
+    const std::uint64_t bytes = WAVHZ_FILE_BYTES(request.seconds);
     if (code == WAVHZ_EXIT_CANNOT_WRITE) {
         std::string why =
             output.size() > WAVHZ_MAX_NAME_BYTES

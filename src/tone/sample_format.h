@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "QuilloxWAVFrequency.h"
+
 namespace quillox {
 
 // PCM, one channel, 44,100 samples per second, 16 bits a sample.
@@ -19,7 +21,8 @@ inline constexpr std::uint32_t kRiffChunkBytes = kChunkHeaderBytes + 4;
 inline constexpr std::uint32_t kFormatChunkBytes = kChunkHeaderBytes + 16;
 inline constexpr std::uint32_t kFileHeaderBytes =
     kRiffChunkBytes + kFormatChunkBytes + kChunkHeaderBytes;
-static_assert(kFileHeaderBytes == 44);
+static_assert(WAVHZ_FILE_BYTES(0) == kFileHeaderBytes);
+static_assert(WAVHZ_FILE_BYTES(1) == kFileHeaderBytes + kBytesPerSecond);
 
 // The sample formula's constants, in the precision each step uses (see
 // tone/synthesis.h for the steps).
