@@ -18,8 +18,8 @@ namespace {  // NOLINT: internal linkage on purpose, see above
 // defined result: there it saturates. y is never NaN (amplitude and sine are
 // finite).
 inline std::int32_t TruncateSaturating(float y) {
-    if (y >= 2147483648.0f) return INT32_MAX;
-    if (y <= -2147483648.0f) return INT32_MIN;
+    if (y >= -kInt32Low) return INT32_MAX;
+    if (y <= kInt32Low) return INT32_MIN;
     return static_cast<std::int32_t>(y);
 }
 

@@ -69,7 +69,7 @@ struct Avx2Lanes {
         const __m256 y = _mm256_mul_ps(u, _mm256_set1_ps(kMappingNegatedScale));
         __m256i t = _mm256_cvttps_epi32(y);  // INT32_MIN out of range
         if constexpr (kSaturate) {
-            const __m256 low = _mm256_cmp_ps(y, _mm256_set1_ps(-2147483648.0f), _CMP_LE_OQ);
+            const __m256 low = _mm256_cmp_ps(y, _mm256_set1_ps(kInt32Low), _CMP_LE_OQ);
             t = _mm256_blendv_epi8(t, _mm256_set1_epi32(-INT32_MAX), _mm256_castps_si256(low));
         }
         return _mm256_and_si256(_mm256_xor_si256(t, _mm256_set1_epi32(0x8000)),

@@ -67,9 +67,9 @@ struct Avx512Lanes {
         const __m512 y = _mm512_mul_ps(u, _mm512_set1_ps(kMappingNegatedScale));
         __m512i t = _mm512_cvttps_epi32(y);  // INT32_MIN out of range
         if constexpr (kSaturate) {
-            t = _mm512_mask_mov_epi32(
-                t, _mm512_cmp_ps_mask(y, _mm512_set1_ps(-2147483648.0f), _CMP_LE_OQ),
-                _mm512_set1_epi32(-INT32_MAX));
+            t = _mm512_mask_mov_epi32(t,
+                                      _mm512_cmp_ps_mask(y, _mm512_set1_ps(kInt32Low), _CMP_LE_OQ),
+                                      _mm512_set1_epi32(-INT32_MAX));
         }
         // (t ^ 0x8000) & 0xFFFF in one instruction.
         return _mm512_ternarylogic_epi32(t, _mm512_set1_epi32(0x8000), _mm512_set1_epi32(0xFFFF),

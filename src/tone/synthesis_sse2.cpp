@@ -70,7 +70,7 @@ struct Sse2Lanes {
         const __m128 y = _mm_mul_ps(u, _mm_set1_ps(kMappingNegatedScale));
         __m128i t = _mm_cvttps_epi32(y);  // INT32_MIN out of range
         if constexpr (kSaturate) {
-            const __m128i low = _mm_castps_si128(_mm_cmple_ps(y, _mm_set1_ps(-2147483648.0f)));
+            const __m128i low = _mm_castps_si128(_mm_cmple_ps(y, _mm_set1_ps(kInt32Low)));
             t = _mm_or_si128(_mm_andnot_si128(low, t),
                              _mm_and_si128(low, _mm_set1_epi32(-INT32_MAX)));
         }

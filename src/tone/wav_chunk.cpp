@@ -34,22 +34,23 @@ void BuildDataChunk(WavChunk &chunk) {
 }
 
 void BuildFormatChunk(WavChunk &chunk) {
-    StartChunk(chunk, "fmt ", 16);
+    StartChunk(chunk, "fmt ", kFormatBytes);
     std::uint8_t *const format = chunk.bytes.get() + kChunkHeaderBytes;
-    WriteLE16(format + 0, 1);                 // PCM
-    WriteLE16(format + 2, 1);                 // one channel
-    WriteLE32(format + 4, kSampleRate);       // samples per second
-    WriteLE32(format + 8, kBytesPerSecond);   // average bytes per second
-    WriteLE16(format + 12, kBytesPerSample);  // block align
-    WriteLE16(format + 14, 16);               // bits per sample
+    WriteLE16(format + 0, 1);                     // PCM
+    WriteLE16(format + 2, 1);                     // one channel
+    WriteLE32(format + 4, kSampleRate);           // samples per second
+    WriteLE32(format + 8, kBytesPerSecond);       // average bytes per second
+    WriteLE16(format + 12, kBytesPerSample);      // block align
+    WriteLE16(format + 14, kBytesPerSample * 8);  // bits per sample
 }
 
 void BuildRiffChunk(WavChunk &chunk, const WavChunk &formatChunk, const WavChunk &dataChunk) {
-    StartChunk(chunk, "RIFF", 4);
-    // The RIFF length counts everything after its own field: "WAVE" (4) and
-    // the two other chunks with their 8-byte headers.
-    WriteLE32(chunk.bytes.get() + 4, formatChunk.size + dataChunk.size + 20);
-    std::memcpy(chunk.bytes.get() + kChunkHeaderBytes, "WAVE", 4);
+    StartChunk(chunk, "RIFF", kRiffFormTypeBytes);
+    // The RIFF length counts everything after its own field: "WAVE" and the
+    // two other chunks with their headers.
+    WriteLE32(chunk.bytes.get() + 4,
+              kRiffFormTypeBytes + formatChunk.size + dataChunk.size + 2 * kChunkHeaderBytes);
+    std::memcpy(chunk.bytes.get() + kChunkHeaderBytes, "WAVE", kRiffFormTypeBytes);
 }
 
 }  // namespace quillox

@@ -20,8 +20,10 @@
 
 namespace quillox {
 
-// The longest tone whose RIFF length, 36 + D, still fits in 32 bits.
-inline constexpr std::uint32_t kMaxSeconds = (UINT32_MAX - 36) / kBytesPerSecond;
+// The longest tone whose RIFF length, everything after the RIFF chunk's own
+// header (36 + D), still fits in 32 bits.
+inline constexpr std::uint32_t kMaxSeconds =
+    (UINT32_MAX - (kFileHeaderBytes - kChunkHeaderBytes)) / kBytesPerSecond;
 static_assert(kMaxSeconds == WAVHZ_MAX_SECONDS);
 
 struct FreeBytes {
