@@ -10,8 +10,10 @@
 namespace quillox {
 
 // sin(theta) within 1 ulp, for any theta that is a single-precision value
-// converted to double with |theta| < 2^51 (the tone loop's theta is a float
-// below 2^50). Pure IEEE double and integer arithmetic, no libm.
+// converted to double with |theta| < 2^51 (the tone loop's theta is below
+// 2^49.2: an index below 48,695 * 44,100 < 2^31 times 6.28318 * 2^31 / 44100).
+// Pure IEEE double and integer arithmetic there; the C library's sine only
+// beyond, which the tone loop never asks for.
 double PortableSine(double theta);
 
 }  // namespace quillox

@@ -1,7 +1,7 @@
-// The fast loop in plain C++, one sample at a time and without a fused
-// multiply-add: for processors without a vector unit for doubles (32-bit
-// ARM, 32-bit x86) and x86-64 without AVX2. Built like the reference loop,
-// with contraction off.
+// The fast loop in plain C++, eight samples a block and without a fused
+// multiply-add: for processors that have no loop of their own (32-bit ARM;
+// x86 runs the SSE2 loop at least). Built like the reference loop, with
+// contraction off.
 #include "tone/fast_loop.h"
 #include "tone/scalar_lanes.h"
 #include "tone/synthesis.h"
