@@ -34,6 +34,7 @@ report_targets=()
 declare -A report_built=() report_tests=()
 failed=false    # a test failed: the run fails
 untested=false  # a target was left out: the run fails only when all are required
+declare -A count=([passed]=0 [failed]=0 [skipped]=0)  # the tests of every target
 
 report() {  # TARGET BUILT TESTS
   [ -n "${report_built[$1]+set}" ] || report_targets+=("$1")
@@ -55,6 +56,10 @@ print_report() {
   for target in "${report_targets[@]}"; do
     printf '  %-14s %-6s %s\n' "$target" "${report_built[$target]}" "${report_tests[$target]}"
   done
+  # The closing line, summed over every target's ctest run.
+  if [ $((count[passed] + count[failed] + count[skipped])) -gt 0 ]; then
+    echo "tests: ${count[passed]} passed, ${count[failed]} failed, ${count[skipped]} skipped"
+  fi
 }
 
 # Runs PRESET's tests (more ctest arguments may follow), keeps their log in
@@ -71,9 +76,13 @@ run_tests() {  # TARGET PRESET [CTEST ARGUMENT...]
   if [ -z "$total" ]; then
     report "$target" yes "did not run (ctest status $status): see $log"
     failed=true
+    count[failed]=$((count[failed] + 1))
     return
   fi
   local result="$((total - failures - skipped)) passed, $skipped skipped, $failures failed"
+  count[passed]=$((count[passed] + total - failures - skipped))
+  count[failed]=$((count[failed] + failures))
+  count[skipped]=$((count[skipped] + skipped))
   local reruns
   reruns=$(grep -c "Wine's server dropped the program" \
     "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null || true)
