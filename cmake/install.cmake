@@ -31,20 +31,29 @@ install(TARGETS wavhz RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool
 install(FILES include/QuilloxWAVFrequency.h ${generated_include_dir}/QuilloxWAVFrequencyVersion.h
               platform/framework/QuilloxAppFramework.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-# The man page compressed, as man pages are installed (gzip -n: no name or
-# time inside, so the same bytes every build).
+# The man pages compressed, as man pages are installed (gzip -n: no name or
+# time inside, so the same bytes every build): wavhz(1) with the command,
+# WAVHZCreate(3) with the header.
 find_program(GZIP gzip)
-if(GZIP)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/wavhz.1.gz
-                     COMMAND ${GZIP} -9 -n -k -f ${PROJECT_BINARY_DIR}/man/wavhz.1
-                     DEPENDS ${PROJECT_BINARY_DIR}/man/wavhz.1)
-  add_custom_target(man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/man/wavhz.1.gz)
-  install(FILES ${PROJECT_BINARY_DIR}/man/wavhz.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-          COMPONENT tool)
-else()
-  install(FILES ${PROJECT_BINARY_DIR}/man/wavhz.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-          COMPONENT tool)
-endif()
+foreach(page wavhz.1:tool WAVHZCreate.3:development)
+  string(REPLACE ":" ";" page "${page}")
+  list(GET page 0 name)
+  list(GET page 1 component)
+  string(REGEX MATCH "[0-9]$" section "${name}")
+  set(file ${PROJECT_BINARY_DIR}/man/${name})
+  if(GZIP)
+    add_custom_command(OUTPUT ${file}.gz COMMAND ${GZIP} -9 -n -k -f ${file} DEPENDS ${file})
+    string(REPLACE "." "_" target "man_page_${name}")
+    add_custom_target(${target} ALL DEPENDS ${file}.gz)
+    set(file ${file}.gz)
+  endif()
+  install(FILES ${file} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endforeach()
+# Completion of wavhz's options and of file names for OUTPUT, where
+# bash-completion looks for it.
+install(FILES tools/completion/wavhz.bash
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME wavhz
+        COMPONENT tool)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/QuilloxWAVFrequency)
 install(EXPORT QuilloxWAVFrequencyTargets NAMESPACE QuilloxWAVFrequency::

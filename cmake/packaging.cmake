@@ -1,7 +1,7 @@
 # Debian packages with CPack, split the Debian way by install component:
 #   libquilloxwavfrequency<major>  the shared libraries (runtime)
-#   libquilloxwavfrequency-dev     headers, link names, CMake package, .pc
-#   wavhz                          the command and its man page
+#   libquilloxwavfrequency-dev     headers, link names, CMake package, .pc, WAVHZCreate(3)
+#   wavhz                          the command, wavhz(1), bash completion
 # Built by `./build.sh package` from the `package` preset (a system install
 # under /usr, no $ORIGIN search paths, stripped).
 set(runtime_package libquilloxwavfrequency${PROJECT_VERSION_MAJOR})

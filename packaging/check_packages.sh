@@ -30,6 +30,16 @@ if [ "$lintian_status" -ne 0 ]; then
   echo "lintian reports errors" >&2
   exit 1
 fi
+# The man pages, as man itself reads them: no warning at all.
+for page in "$(dirname "$reference")"/man/*.[0-9]; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null || true)
+  if [ -n "$warnings" ]; then
+    echo "man warns about $(basename "$page"):" >&2
+    echo "$warnings" >&2
+    exit 1
+  fi
+done
+summary+=("man pages without warnings")
 
 packages=(libquilloxwavfrequency1 libquilloxwavfrequency-dev wavhz)
 if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then

@@ -28,6 +28,8 @@ endif()
 # a mirror that fails the refresh, a refused group, out-of-date lists.
 if(NOT CMAKE_CROSSCOMPILING AND NOT QUILLOX_SANITIZE)
   add_test(NAME package_installs COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/packages_test.sh)
+  # And what wavhz's bash completion offers, word by word.
+  add_test(NAME wavhz_completion COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh)
 endif()
 
 # Valgrind cannot run sanitized programs; there LeakSanitizer does its work.

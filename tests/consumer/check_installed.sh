@@ -32,4 +32,6 @@ cmp "$work/by-cmake.wav" "$work/by-pkg-config.wav"
 "$prefix/bin/wavhz" "$work/by-wavhz.wav" 440 10 1 >/dev/null
 cmp "$work/by-cmake.wav" "$work/by-wavhz.wav"
 [ -f "$prefix/share/man/man1/wavhz.1.gz" ]
+[ -f "$prefix/share/man/man3/WAVHZCreate.3.gz" ]
+[ -f "$prefix/share/bash-completion/completions/wavhz" ]
 echo "installed tree works from $prefix"
