@@ -4,8 +4,9 @@
 #  - lintian finds no errors in the Debian packages;
 #  - on CI's throwaway machines (CI=true, as root; .ci/run sets it): the
 #    three packages install, wavhz from PATH writes the bytes REFERENCE_WAVHZ
-#    (the build tree's) writes, pkg-config and find_package find the library
-#    under /usr, and a purge leaves nothing of them behind;
+#    (the build tree's) writes, its man pages and completion are found,
+#    pkg-config and find_package find the library under /usr, and a purge
+#    leaves nothing of them behind;
 #  - each Windows archive's MSVC import library names WAVHZCreate as that
 #    platform's linker wants, and the wavhz.exe of each archive LABEL names
 #    (win64, win32) writes those bytes under Wine.
@@ -47,6 +48,11 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
   [ "$(command -v wavhz)" = /usr/bin/wavhz ]
   wavhz "$work/installed.wav" 441 10 2 >/dev/null
   cmp "$work/reference.wav" "$work/installed.wav"
+  man -w wavhz >/dev/null
+  man -w 3 WAVHZCreate >/dev/null
+  # wavhz <TAB>, from where bash-completion loads it: an option completed.
+  [ "$(bash -c 'source /usr/share/bash-completion/completions/wavhz
+      COMP_WORDS=(wavhz --v) COMP_CWORD=1; _wavhz; echo "${COMPREPLY[*]}"')" = --version ]
   # shellcheck disable=SC2046
   cc -std=c11 -o "$work/pc-host" "$source_dir/tests/c_host.c" \
     $(pkg-config --cflags --libs QuilloxWAVFrequency)
