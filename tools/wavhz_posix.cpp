@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "wavhz_platform.h"
 
@@ -61,18 +62,25 @@ ChildEnd RunInChild(const ToneRequest &request) {
         std::fprintf(stderr, "wavhz: cannot start the tone writer: %s\n", std::strerror(errno));
         std::exit(kExitCannotStart);
     }
+    // A signal the caller ignores (nohup, a background job) stays ignored,
+    // here and in the writer.
+    constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
     struct sigaction stop {};
     stop.sa_handler = PassOnStop;
     sigemptyset(&stop.sa_mask);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signalNumber, &stop, nullptr);
+    struct sigaction before[std::size(kStops)]{};
+    for (std::size_t k = 0; k < std::size(kStops); ++k) {
+        sigaction(kStops[k], nullptr, &before[k]);
+        if (before[k].sa_handler != SIG_IGN) sigaction(kStops[k], &stop, nullptr);
+    }
     const pid_t child = fork();
     if (child < 0) {
         std::fprintf(stderr, "wavhz: cannot start the tone writer: %s\n", std::strerror(errno));
         std::exit(kExitCannotStart);
     }
     if (child == 0) {
-        for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) std::signal(signalNumber, SIG_DFL);
+        for (std::size_t k = 0; k < std::size(kStops); ++k)
+            sigaction(kStops[k], &before[k], nullptr);
         if (toStandardOutput &&
             (dup2(tone[1], STDOUT_FILENO) < 0 || close(tone[0]) != 0 || close(tone[1]) != 0)) {
             _exit(WAVHZ_EXIT_CANNOT_WRITE);
