@@ -17,6 +17,8 @@ usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
        ./build.sh package  Debian packages and Windows archives into dist/
        ./build.sh bench    runs the micro-benchmarks
        ./build.sh compare  times wavhz against sox, ffmpeg, numpy and the floor
+       ./build.sh proofs   regenerates the fast sine's constants and bounds
+                         (Sollya, MPFR) and fails where the code disagrees
        ./build.sh fresh    runs the two quick-start commands in a new minimal
                          Debian 12 (debootstrap, into build/fresh)
 USAGE
@@ -277,11 +279,17 @@ case "${1:-}" in
     need core || exit 1
     build ci
     build/ci/bench/quillox_bench --benchmark_counters_tabular=true
+    build/ci/bench/fallback_rate
     ;;
   compare)
     need core && need compare || exit 1
     build ci
     python3 bench/compare_tools.py build/ci/wavhz build/ci/bench/write_floor
+    ;;
+  proofs)
+    need tone && need proofs || exit 1
+    build proofs
+    exec scripts/proofs.sh build/proofs
     ;;
   fresh)
     exec scripts/fresh_machine.sh

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
@@ -10,16 +11,9 @@
 
 namespace {
 
-using quillox::SynthesisPath;
-
 // One second of a 1 kHz tone at the amplitude the argument gives, into a
 // buffer that is already in memory.
-void BM_SampleLoop(benchmark::State &state, SynthesisPath path) {
-    const quillox::SynthesisLoop loop = quillox::SynthesisLoopFor(path);
-    if (loop == nullptr) {
-        state.SkipWithError("not on this processor or in this build");
-        return;
-    }
+void BM_SampleLoop(benchmark::State &state, quillox::SynthesisLoop loop) {
     constexpr std::uint32_t kCount = 44100;
     std::vector<std::uint8_t> out(2 * kCount);
     for (auto _ : state) {
@@ -30,18 +24,17 @@ void BM_SampleLoop(benchmark::State &state, SynthesisPath path) {
         benchmark::Counter(static_cast<double>(state.iterations()) * kCount,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+
 // The amplitudes whose paths differ: a power of two (no multiplication by
 // it), another (level 30), and one whose samples saturate before they wrap.
-void Amplitudes(benchmark::internal::Benchmark *benchmark) {
-    benchmark->ArgName("amplitude")->Arg(1)->Arg(3)->Arg(70000);
+void RegisterSampleLoop(const char *name, quillox::SynthesisLoop loop) {
+    benchmark::RegisterBenchmark((std::string("BM_SampleLoop/") + name).c_str(), BM_SampleLoop,
+                                 loop)
+        ->ArgName("amplitude")
+        ->Arg(1)
+        ->Arg(3)
+        ->Arg(70000);
 }
-BENCHMARK_CAPTURE(BM_SampleLoop, reference, SynthesisPath::kReference)->Apply(Amplitudes);
-BENCHMARK_CAPTURE(BM_SampleLoop, library_sine, SynthesisPath::kLibrarySine)->Apply(Amplitudes);
-BENCHMARK_CAPTURE(BM_SampleLoop, fast_scalar, SynthesisPath::kFastScalar)->Apply(Amplitudes);
-BENCHMARK_CAPTURE(BM_SampleLoop, sse2, SynthesisPath::kSse2)->Apply(Amplitudes);
-BENCHMARK_CAPTURE(BM_SampleLoop, avx2, SynthesisPath::kAvx2)->Apply(Amplitudes);
-BENCHMARK_CAPTURE(BM_SampleLoop, avx512, SynthesisPath::kAvx512)->Apply(Amplitudes);
-BENCHMARK_CAPTURE(BM_SampleLoop, neon, SynthesisPath::kNeon)->Apply(Amplitudes);
 
 // A whole request, buffers, first touch and all, the file on /dev/null.
 void BM_WAVHZCreate(benchmark::State &state) {
@@ -55,4 +48,17 @@ BENCHMARK(BM_WAVHZCreate)->Arg(1)->Arg(600)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The loops side by side: the reference, the C library's sine, then every
+// fast loop this processor runs.
+int main(int argc, char **argv) {
+    RegisterSampleLoop("reference", quillox::SynthesizeReference);
+    RegisterSampleLoop("library_sine", quillox::SynthesizeLibrarySine);
+    for (const quillox::FastLoop &loop : quillox::FastLoops()) {
+        if (loop.available()) RegisterSampleLoop(loop.name, loop.synthesize);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

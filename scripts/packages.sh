@@ -28,6 +28,7 @@ packages_for() {  # GROUP
     aarch64-run | armhf-run | i686-run) echo qemu-user ;;
     packaging) echo dpkg-dev lintian llvm-14 man-db ;;
     compare) echo python3 ;;
+    proofs) echo sollya libmpfr-dev ;;
     fresh) echo debootstrap git ;;
     *)
       echo "packages_for: no group '$1'" >&2

@@ -28,12 +28,12 @@ static_assert(WAVHZ_FILE_BYTES(1) == kFileHeaderBytes + kBytesPerSecond);
 
 // The sample formula's constants, in the precision each step uses (see
 // tone/synthesis.h for the steps).
-inline constexpr double kPhaseFactor = 6.28318;       // the decimal literal, not 2 pi
-inline constexpr float kSamplesPerSecond = 44100.0f;  // divided by the frequency: the period
-inline constexpr float kMappingOffset = 1.0f;         // x + 1 ...
-inline constexpr float kMappingHalf = 0.5f;           // ... times 0.5 ...
-inline constexpr float kMappingScale = -65535.0f;     // ... times -65535 is y
-inline constexpr std::int32_t kMappingBias = -32768;  // v = -32768 - int32(y)
+inline constexpr double kPhaseFactor = 6.28318;          // the decimal literal, not 2 pi
+inline constexpr float kSamplesPerSecond = kSampleRate;  // over the frequency: the period
+inline constexpr float kMappingOffset = 1.0f;            // x + 1 ...
+inline constexpr float kMappingHalf = 0.5f;              // ... times 0.5 ...
+inline constexpr float kMappingScale = -65535.0f;        // ... times -65535 is y
+inline constexpr std::int32_t kMappingBias = -32768;     // v = -32768 - int32(y)
 // -2^31: y at or below it converts to INT32_MIN, at or above its negation to
 // INT32_MAX (saturation: the conversion itself is undefined out there).
 inline constexpr float kInt32Low = -2147483648.0f;

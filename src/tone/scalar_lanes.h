@@ -1,10 +1,8 @@
-// One-lane forms of the operations fast_loop.h asks of an instruction set:
-// plain C++ (the fast scalar loop), and the same with fused multiply-adds
-// through std::fma (the tests measure the fused sine's error with it).
+// One-lane forms of the operations the fast loop asks of an instruction set
+// (tone/lanes.h), in plain C++: the fast scalar loop.
 #pragma once
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
 
 #include "tone/byte_order.h"
@@ -70,16 +68,9 @@ struct ScalarLanes {
                     static_cast<std::uint32_t>(kMappingBias) -
                     static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
             }
-            WriteLE16(out + 2 * j, v);
+            WriteLE16(out + kBytesPerSample * j, v);
         }
     }
-};
-
-// One lane with fused multiply-adds, each rounded once as the hardware's.
-struct ScalarFusedLanes : ScalarLanes {
-    static constexpr bool kFusedMultiplyAdd = true;
-    static double MulAdd(double a, double b, double c) { return std::fma(a, b, c); }
-    static double NegMulAdd(double a, double b, double c) { return std::fma(-a, b, c); }
 };
 
 }  // namespace

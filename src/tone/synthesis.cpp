@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <initializer_list>
 
 #include "tone/byte_order.h"
 #include "tone/portable_sine.h"
@@ -35,8 +34,6 @@ void SynthesizeWith(const SampleRun &run) {
 
 double LibrarySine(double theta) { return std::sin(theta); }
 
-bool fallbackForced = false;
-
 }  // namespace
 
 void SynthesizeReference(const SampleRun &run) { SynthesizeWith<PortableSine>(run); }
@@ -47,39 +44,40 @@ std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t inde
     return Sample<PortableSine>(period, amplitude, index);
 }
 
-void ForceFallbackForTesting(bool force) { fallbackForced = force; }
-bool FallbackForced() { return fallbackForced; }
+namespace {
 
-SynthesisLoop SynthesisLoopFor(SynthesisPath path) {
-    switch (path) {
-    case SynthesisPath::kReference: return SynthesizeReference;
-    case SynthesisPath::kLibrarySine: return SynthesizeLibrarySine;
-    case SynthesisPath::kFastScalar: return SynthesizeFastScalar;
-#if defined(QUILLOX_SSE2_LOOP)
-    case SynthesisPath::kSse2: return SynthesizeSse2;
-#endif
+bool Always() { return true; }
+
 #if defined(QUILLOX_X86_64_LOOPS)
-    case SynthesisPath::kAvx2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? SynthesizeAvx2
-                                                                               : nullptr;
-    case SynthesisPath::kAvx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-                       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
-                   ? SynthesizeAvx512
-                   : nullptr;
+bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+bool HasAvx512() {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+}
+#endif
+
+constexpr FastLoop kFastLoops[] = {
+#if defined(QUILLOX_X86_64_LOOPS)
+    {"avx512", HasAvx512, SynthesizeAvx512},
+    {"avx2", HasAvx2, SynthesizeAvx2},
+#endif
+#if defined(QUILLOX_SSE2_LOOP)
+    {"sse2", Always, SynthesizeSse2},
 #endif
 #if defined(__aarch64__)
-    case SynthesisPath::kNeon: return SynthesizeNeon;
+    {"neon", Always, SynthesizeNeon},
 #endif
-    default: return nullptr;
-    }
-}
+    {"fast_scalar", Always, SynthesizeFastScalar},
+};
+
+}  // namespace
+
+std::span<const FastLoop> FastLoops() { return kFastLoops; }
 
 void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount) {
     static const SynthesisLoop fastest = [] {
-        for (const auto path : {SynthesisPath::kAvx512, SynthesisPath::kAvx2, SynthesisPath::kSse2,
-                                SynthesisPath::kNeon}) {
-            if (const SynthesisLoop loop = SynthesisLoopFor(path)) return loop;
+        for (const FastLoop &loop : FastLoops()) {
+            if (loop.available()) return loop.synthesize;
         }
         return SynthesisLoop{SynthesizeFastScalar};
     }();

@@ -19,6 +19,7 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <span>
 
 // Every float and double operation must round to its own type. An x87 build
 // keeps excess precision in registers and gives other samples: 32-bit x86
@@ -49,24 +50,27 @@ void SynthesizeLibrarySine(const SampleRun &run);
 // Sample `index` of the reference loop, as its low 16 bits.
 std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t index);
 
+using SynthesisLoop = void (*)(const SampleRun &);
+
 // The fast loops (tone/fast_loop.h): the reference's bytes, several samples
-// at a time. Each runs only where its instructions exist.
+// at a time, each where its instructions exist. SynthesizeTone, the tests,
+// the fuzzer and the benchmark all take them from FastLoops(): a loop for a
+// new instruction set is a file of its own and a line in that table.
+struct FastLoop {
+    const char *name;
+    bool (*available)();  // this processor has the instructions
+    SynthesisLoop synthesize;
+};
+
+// The fast loops of this build, fastest first; the last, plain C++, runs
+// everywhere.
+std::span<const FastLoop> FastLoops();
+
 void SynthesizeFastScalar(const SampleRun &run);  // any processor
 void SynthesizeSse2(const SampleRun &run);        // x86 (every x86-64, and 32-bit builds)
 void SynthesizeAvx2(const SampleRun &run);        // x86-64 with AVX2 and FMA
 void SynthesizeAvx512(const SampleRun &run);      // x86-64 with AVX-512 F, VL, BW and DQ
 void SynthesizeNeon(const SampleRun &run);        // 64-bit ARM
-
-// For tests: the fast loops recompute every sample with the reference while
-// `force` is set (one process-wide switch; not for use while tones are made).
-void ForceFallbackForTesting(bool force);
-bool FallbackForced();
-
-enum class SynthesisPath { kReference, kLibrarySine, kFastScalar, kSse2, kAvx2, kAvx512, kNeon };
-using SynthesisLoop = void (*)(const SampleRun &);
-
-// The loop of `path`, or nullptr when this build or this processor lacks it.
-SynthesisLoop SynthesisLoopFor(SynthesisPath path);
 
 // The `sampleCount` samples of the tone in toneSettings, from sample 0, by the
 // fastest loop this processor runs (chosen once).

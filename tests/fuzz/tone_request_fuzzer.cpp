@@ -104,12 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint8_t other[2 * kCount];
     const float amplitude = AmplitudeFromLevel(level);
     SynthesizeReference({frequencyHz, amplitude, position, kCount, reference});
-    for (const auto path : {SynthesisPath::kFastScalar, SynthesisPath::kSse2, SynthesisPath::kAvx2,
-                            SynthesisPath::kAvx512, SynthesisPath::kNeon}) {
-        if (const SynthesisLoop loop = SynthesisLoopFor(path)) {
-            loop({frequencyHz, amplitude, position, kCount, other});
-            Check(std::memcmp(reference, other, sizeof reference) == 0, "the other loops' samples");
-        }
+    for (const FastLoop &loop : FastLoops()) {
+        if (!loop.available()) continue;
+        loop.synthesize({frequencyHz, amplitude, position, kCount, other});
+        Check(std::memcmp(reference, other, sizeof reference) == 0, "the fast loops' samples");
     }
 
     // 3. The whole call.
