@@ -53,13 +53,8 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
   # wavhz <TAB>, from where bash-completion loads it: an option completed.
   [ "$(bash -c 'source /usr/share/bash-completion/completions/wavhz
       COMP_WORDS=(wavhz --v) COMP_CWORD=1; _wavhz; echo "${COMPREPLY[*]}"')" = --version ]
-  # shellcheck disable=SC2046
-  cc -std=c11 -o "$work/pc-host" "$source_dir/tests/c_host.c" \
-    $(pkg-config --cflags --libs QuilloxWAVFrequency)
-  "$work/pc-host" "$work/pc-host.wav" >/dev/null
-  cmake -S "$source_dir/tests/consumer" -B "$work/consumer" >/dev/null
-  cmake --build "$work/consumer" >/dev/null
-  "$work/consumer/consumer_host" "$work/consumer.wav" >/dev/null
+  # Every example, built against /usr as its comment says.
+  "$source_dir/examples/check_examples.sh" /usr "$reference"
   files=$(dpkg -L "${packages[@]}" | grep -v '^/usr$\|/$' | sort -u)
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
   for package in "${packages[@]}"; do
@@ -74,7 +69,7 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
     echo "$left" >&2
     exit 1
   fi
-  echo "packages: installed, used (wavhz, pkg-config, find_package) and purged without a trace"
+  echo "packages: installed, used (wavhz, every example) and purged without a trace"
   summary+=("installed, used and purged")
 else
   echo "skipped: installing the packages system-wide is for CI's throwaway machines (CI=true, root)"

@@ -15,7 +15,7 @@ packages_for() {  # GROUP
     tone) echo cmake make g++ libc6-dev ;;
     core)
       echo cmake make g++ libc6-dev binutils valgrind pkg-config libgtest-dev libgmock-dev \
-        libbenchmark-dev libsndfile1-dev libmpfr-dev clang-format file git btrfs-progs
+        libbenchmark-dev libsndfile1-dev libmpfr-dev clang-format file git btrfs-progs python3
       ;;
     fuzz) echo clang libclang-rt-14-dev ;;
     windows) echo g++-mingw-w64-x86-64-posix googletest ;;
@@ -29,6 +29,7 @@ packages_for() {  # GROUP
     packaging) echo dpkg-dev lintian llvm-14 man-db ;;
     compare) echo python3 ;;
     proofs) echo sollya libmpfr-dev ;;
+    picture) echo gnuplot-nox ;;
     fresh) echo debootstrap git ;;
     *)
       echo "packages_for: no group '$1'" >&2

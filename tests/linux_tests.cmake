@@ -49,18 +49,20 @@ else()
                    $<TARGET_FILE:module_tests> --gtest_filter=Module.ManyCyclesLeaveNothingBehind)
 endif()
 
-# The installed tree, found by a host with find_package and with pkg-config.
+# The installed tree, and every example built against it (pkg-config,
+# dlopen, find_package, Python's ctypes) writing wavhz's bytes.
 find_program(PKG_CONFIG_EXECUTABLE pkg-config)
+find_program(PYTHON3_EXECUTABLE python3)
 if(CMAKE_CROSSCOMPILING)
-  quillox_add_skipped_test(installed_tree_consumers
-    "the consumer check builds and runs hosts with the build machine's compiler")
+  quillox_add_skipped_test(installed_tree_examples
+    "the examples are built and run with the build machine's compiler")
 elseif(QUILLOX_SANITIZE)
-  quillox_add_skipped_test(installed_tree_consumers
+  quillox_add_skipped_test(installed_tree_examples
     "a sanitized library loads only into sanitized hosts")
-elseif(NOT PKG_CONFIG_EXECUTABLE)
-  quillox_add_skipped_test(installed_tree_consumers "pkg-config is not installed")
+elseif(NOT PKG_CONFIG_EXECUTABLE OR NOT PYTHON3_EXECUTABLE)
+  quillox_add_skipped_test(installed_tree_examples "pkg-config or python3 is not installed")
 else()
-  add_test(NAME installed_tree_consumers
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/consumer/check_installed.sh ${PROJECT_BINARY_DIR}
+  add_test(NAME installed_tree_examples
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_installed.sh ${PROJECT_BINARY_DIR}
                    ${PROJECT_VERSION})
 endif()

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,7 +17,12 @@
 #include "tone/synthesis.h"
 #include "tone/wav_chunk.h"
 
-namespace quillox::test {
+namespace quillox {
+
+// A loop prints as its name in test names and failures.
+void PrintTo(const FastLoop &loop, std::ostream *out) { *out << loop.name; }
+
+namespace test {
 namespace {
 
 // The last sample index of the longest tone the file sizes allow.
@@ -99,4 +105,5 @@ INSTANTIATE_TEST_SUITE_P(, SynthesisPaths, testing::ValuesIn(Loops()),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace quillox::test
+}  // namespace test
+}  // namespace quillox

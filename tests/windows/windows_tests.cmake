@@ -26,3 +26,29 @@ add_wavhz_test(writes 0 "wavhz.wav: 88244 bytes, 1 s" ${CMAKE_CURRENT_BINARY_DIR
 add_wavhz_test(usage_error 64 "^usage: wavhz" t.wav 44o 10 1)
 add_wavhz_test(cannot_write 2 "^wavhz: cannot write '.*missing.t\\.wav'"
                ${CMAKE_CURRENT_BINARY_DIR}/missing/t.wav 440 10 1)
+
+# The Windows examples, built as their comments say (the import library;
+# LoadLibraryW and GetProcAddress), run where the DLL is and compared with
+# the build machine's wavhz.
+if(QUILLOX_REFERENCE_WAVHZ)
+  add_executable(example_link ${PROJECT_SOURCE_DIR}/examples/c/link.c)
+  target_link_libraries(example_link PRIVATE QuilloxWAVFrequency quillox_warnings)
+  add_executable(example_load_library ${PROJECT_SOURCE_DIR}/examples/windows/load_library.c)
+  target_include_directories(example_load_library PRIVATE ${PROJECT_SOURCE_DIR}/include
+                             ${generated_include_dir})
+  target_link_libraries(example_load_library PRIVATE quillox_warnings)
+  target_link_options(example_load_library PRIVATE -municode)
+  add_dependencies(example_load_library QuilloxWAVFrequency)
+  set(example_dir ${CMAKE_CURRENT_BINARY_DIR}/examples)
+  file(MAKE_DIRECTORY ${example_dir})
+  add_test(NAME example_link
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/example_same_bytes.sh a440.wav
+                   ${QUILLOX_REFERENCE_WAVHZ} 440 10 2
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:example_link>
+           WORKING_DIRECTORY ${example_dir})
+  add_test(NAME example_load_library
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/example_same_bytes.sh windows.wav
+                   ${QUILLOX_REFERENCE_WAVHZ} 1000 10 1
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:example_load_library>
+           WORKING_DIRECTORY ${example_dir})
+endif()
