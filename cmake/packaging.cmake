@@ -7,14 +7,21 @@
 set(runtime_package libquilloxwavfrequency${PROJECT_VERSION_MAJOR})
 set(debian_version ${PROJECT_VERSION}-1)
 
-# Each package's copyright file and changelog, where Debian keeps them.
-string(TIMESTAMP changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
+# Each package's copyright file and changelog, where Debian keeps them. The
+# changelog is made from CHANGELOG.md (cmake/debian_changelog.awk), whose
+# newest version must be the project's.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md newest_heading REGEX "^## " LIMIT_COUNT 1)
+if(NOT newest_heading MATCHES "^## ${PROJECT_VERSION} ")
+  message(FATAL_ERROR "CHANGELOG.md's newest entry is '${newest_heading}', not version "
+                      "${PROJECT_VERSION}: add the entry for it")
+endif()
 function(quillox_debian_docs component package)
   set(folder ${PROJECT_BINARY_DIR}/debian/${package})
-  file(WRITE ${folder}/changelog.Debian
-       "${package} (${debian_version}) unstable; urgency=medium\n\n"
-       "  * Release ${PROJECT_VERSION}.\n\n"
-       " -- QuilloxWAVFrequency developers <quillox@example.org>  ${changelog_date}\n")
+  file(MAKE_DIRECTORY ${folder})
+  execute_process(COMMAND awk -v package=${package} -f ${PROJECT_SOURCE_DIR}/cmake/debian_changelog.awk
+                          ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+                  OUTPUT_FILE ${folder}/changelog.Debian COMMAND_ERROR_IS_FATAL ANY)
   add_custom_command(OUTPUT ${folder}/changelog.Debian.gz
                      COMMAND ${GZIP} -9 -n -k -f ${folder}/changelog.Debian
                      DEPENDS ${folder}/changelog.Debian)
