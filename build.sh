@@ -19,6 +19,7 @@ usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
        ./build.sh compare  times wavhz against sox, ffmpeg, numpy and the floor
        ./build.sh proofs   regenerates the fast sine's constants and bounds
                          (Sollya, MPFR) and fails where the code disagrees
+       ./build.sh picture  draws docs/tone.png from tones wavhz writes (gnuplot)
        ./build.sh fresh    runs the two quick-start commands in a new minimal
                          Debian 12 (debootstrap, into build/fresh)
 USAGE
@@ -285,6 +286,11 @@ case "${1:-}" in
     need core && need compare || exit 1
     build ci
     python3 bench/compare_tools.py build/ci/wavhz build/ci/bench/write_floor
+    ;;
+  picture)
+    need tone && need picture || exit 1
+    build release
+    exec docs/plot_tone.sh build/release/wavhz docs/tone.png
     ;;
   proofs)
     need tone && need proofs || exit 1
