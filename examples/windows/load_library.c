@@ -5,7 +5,7 @@
        x86_64-w64-mingw32-gcc -municode -o load_library.exe load_library.c -I include
    or with MSVC:
        cl /I include load_library.c
-   Run beside QuilloxWAVFrequency.dll:
+   Run beside QuilloxWAVFrequency.dll (on Linux, under Wine: wine load_library.exe):
        load_library.exe     writes windows.wav: 1 s of 1 kHz at full scale */
 #include <QuilloxWAVFrequency.h>
 #include <stdio.h>
