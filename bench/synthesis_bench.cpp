@@ -2,11 +2,13 @@
 // requests: `quillox_bench --benchmark_counters_tabular=true`.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
+#include "tone/correctly_rounded_sine.h"
 #include "tone/synthesis.h"
 
 namespace {
@@ -35,6 +37,32 @@ void RegisterSampleLoop(const char *name, quillox::SynthesisLoop loop) {
         ->Arg(3)
         ->Arg(70000);
 }
+
+// The reference sine and the C library's, a call at a time, on the thetas
+// of a second of a 1 kHz tone from its start (below 2^13) and from 13 hours
+// into a 19,999 Hz one (near 2^38), where the reduction does the most.
+void BM_Sine(benchmark::State &state, double (*sine)(double)) {
+    const std::uint32_t first = state.range(0) == 0 ? 0 : 46'800 * 44'100;
+    const float period = 44100.0f / (state.range(0) == 0 ? 1000.0f : 19999.0f);
+    std::vector<double> thetas(44100);
+    for (std::uint32_t k = 0; k < thetas.size(); ++k) {
+        thetas[k] = static_cast<float>(static_cast<double>(first + k) * 6.28318 / period);
+    }
+    for (auto _ : state) {
+        double sum = 0;
+        for (const double theta : thetas) sum += sine(theta);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["ns_per_call"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * thetas.size(),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+double LibrarySine(double theta) { return std::sin(theta); }
+BENCHMARK_CAPTURE(BM_Sine, correctly_rounded, quillox::CorrectlyRoundedSine)
+    ->ArgName("late")
+    ->Arg(0)
+    ->Arg(1);
+BENCHMARK_CAPTURE(BM_Sine, library, LibrarySine)->ArgName("late")->Arg(0)->Arg(1);
 
 // A whole request, buffers, first touch and all, the file on /dev/null.
 void BM_WAVHZCreate(benchmark::State &state) {

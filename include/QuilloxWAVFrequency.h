@@ -17,7 +17,10 @@
  *   file: PCM, 1 channel, 44,100 samples per second, signed 16-bit
  *   little-endian samples, 44 + seconds * 88,200 bytes long. The whole file
  *   is assembled in memory (88,200 bytes per second of tone) before it is
- *   written.
+ *   written. The samples are the same on every processor and system: sample
+ *   i is computed in fixed single and double precision steps from
+ *   sin(float(i * 6.28318 / period)), with the sine correctly rounded, so
+ *   any correctly rounded sine (MPFR's, for one) gives the same bytes.
  *
  *   `level` sets the amplitude as level / 10 in whole numbers: 0..9 give
  *   silence (every sample -1, the midline of the 16-bit mapping), 10..19

@@ -28,7 +28,7 @@ packages_for() {  # GROUP
     aarch64-run | armhf-run | i686-run) echo qemu-user ;;
     packaging) echo dpkg-dev lintian llvm-14 man-db ;;
     compare) echo python3 ;;
-    proofs) echo sollya libmpfr-dev ;;
+    proofs) echo sollya libmpfr-dev clang-format ;;
     picture) echo gnuplot-nox ;;
     fresh) echo debootstrap git ;;
     *)

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "scalar_fused_lanes.h"
+#include "tone/correctly_rounded_sine.h"
 #include "tone/fast_sine.h"
-#include "tone/portable_sine.h"
 #include "tone/running_theta.h"
 #include "tone/scalar_lanes.h"
 
@@ -89,7 +89,7 @@ TEST(FastSine, ErrorBoundsHold) {
          SmallThetaSine::kBound},
         {"large theta, fused", LargeThetaSine::Sine<ScalarFusedLanes>, kLargestTheta,
          LargeThetaSine::kBound},
-        {"reference", PortableSine, kLargestTheta, kReferenceSineError},
+        {"reference", CorrectlyRoundedSine, kLargestTheta, kReferenceSineError},
     };
     RelativeError error;
     const std::vector<double> small = Arguments(kSmallThetaLimit);

@@ -66,3 +66,14 @@ else()
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_installed.sh ${PROJECT_BINARY_DIR}
                    ${PROJECT_VERSION})
 endif()
+
+# The reference sine over every float below 2^51, each phase trusted within
+# its bound (the stricter modes run under ./build.sh proofs): natively, as
+# released, with and without fused multiply-adds.
+if(NOT CMAKE_CROSSCOMPILING AND NOT QUILLOX_SANITIZE)
+  include(${PROJECT_SOURCE_DIR}/proofs/exhaustive_sine.cmake)
+  foreach(variant IN LISTS exhaustive_sine_variants)
+    add_test(NAME ${variant} COMMAND ${variant} fast)
+    set_tests_properties(${variant} PROPERTIES SKIP_RETURN_CODE 77 PROCESSORS 2)
+  endforeach()
+endif()

@@ -149,9 +149,10 @@ typename L::Doubles OddPolynomial(typename L::Doubles x, const double (&coeffici
 // peak relative to sin(x)), and the reduction's, |x - x'| <= r u |x| with
 // |x| / |sin x| at most reducedLimit / sin(reducedLimit).
 // The computed w and the reference's then differ by at most this bound, the
-// reference sine's 1 ulp (2 units) and the roundings of the two w's (1 + 1),
-// each at most an ulp of w. A window covers that with a margin of three.
-inline constexpr double kReferenceSineError = 2;
+// reference sine's half ulp (it is correctly rounded: 1 unit) and the
+// roundings of the two w's (1 + 1), each at most an ulp of w. A window
+// covers that with a margin of three.
+inline constexpr double kReferenceSineError = 1;
 template <typename Sine>
 concept CoveredByItsWindow = Sine::kApproximationError + Sine::kEvaluationError +
                                      Sine::kReductionError <=

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "tone/byte_order.h"
-#include "tone/portable_sine.h"
+#include "tone/correctly_rounded_sine.h"
 #include "tone/sample_format.h"
 #include "tone/sample_mapping.h"
 #include "tone/tone_settings.h"
@@ -36,12 +36,12 @@ double LibrarySine(double theta) { return std::sin(theta); }
 
 }  // namespace
 
-void SynthesizeReference(const SampleRun &run) { SynthesizeWith<PortableSine>(run); }
+void SynthesizeReference(const SampleRun &run) { SynthesizeWith<CorrectlyRoundedSine>(run); }
 
 void SynthesizeLibrarySine(const SampleRun &run) { SynthesizeWith<LibrarySine>(run); }
 
 std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t index) {
-    return Sample<PortableSine>(period, amplitude, index);
+    return Sample<CorrectlyRoundedSine>(period, amplitude, index);
 }
 
 namespace {

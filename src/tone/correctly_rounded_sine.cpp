@@ -1,0 +1,210 @@
+#include "tone/correctly_rounded_sine.h"
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+#include "tone/double_double.h"
+#include "tone/sine_table.h"
+
+// Every step rounds to double: x87's excess precision would change results.
+static_assert(FLT_EVAL_METHOD == 0, "the sine needs double arithmetic without excess precision");
+
+namespace quillox {
+namespace {
+
+using sine_table::kEntries;
+
+// Below 2^-26, sin(theta) = theta (1 - theta^2 / 6 + ...) lies within
+// theta^3 / 6 < 2^-54.5 |theta| of theta, under half the gap to the next
+// double toward zero (2^-54 |theta| even where theta is a power of two): it
+// rounds to theta.
+constexpr double kTiny = 0x1p-26;
+constexpr double kQuarterPi = 0x1.921fb54442d18p-1;  // RN(pi / 4)
+constexpr double kLargest = 0x1p51;
+
+// 2^n exactly, for -1022 <= n <= 1023.
+double PowerOfTwo(int n) {
+    return std::bit_cast<double>(static_cast<std::uint64_t>(n + 1023) << 52);
+}
+
+DoubleDouble Negated(DoubleDouble a) { return {-a.hi, -a.lo}; }
+
+// theta = quadrant * pi / 2 + x, with |x| <= pi / 4 (a hair more after
+// rounding).
+struct Reduced {
+    unsigned quadrant;
+    DoubleDouble x;
+};
+
+// Bits [from, from + 64) of the number whose 32-bit limbs, least
+// significant first, are `limbs` (zero beyond the ninth).
+std::uint64_t BitsFrom(const std::uint32_t (&limbs)[11], int from) {
+    const int limb = from / 32;
+    const int shift = from % 32;
+    const std::uint64_t low = std::uint64_t{limbs[limb + 1]} << 32 | limbs[limb];
+    if (shift == 0) return low;
+    return low >> shift | std::uint64_t{limbs[limb + 2]} << (64 - shift);
+}
+
+// The reduction of a float theta in [pi / 4, 2^51): theta * 2 / pi modulo 4
+// in fixed point, from integer products alone, so that every target
+// computes it exactly alike. theta = m 2^e with m < 2^24 and e <= 27; m
+// times the first 256 bits of 2 / pi is exact in 280 bits, and the bits of
+// 2 / pi left out change theta * 2 / pi by less than m 2^(e - 256) <=
+// 2^-205. Of the product, the two bits above the point are the quadrant
+// and the 192 below it the fraction f.
+// Over every float below 2^51, |f| (taken in [-1/2, 1/2)) is at least
+// 2^-29.6 (|theta - k pi / 2| >= 2^-28.9, proofs/exhaustive_sine.cpp
+// meets them all): f keeps at least 162 significant bits, of which the
+// first 106 or so make a double-double within 2^-105 of it. Times pi / 2
+// as a double-double, x is within 2^-102.5 of its value, relatively.
+Reduced Reduce(double theta) {
+    if (theta < kQuarterPi) return {0, {theta, 0}};
+    const auto bits = std::bit_cast<std::uint64_t>(theta);
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+    const auto m = static_cast<std::uint32_t>(mantissa >> 29);  // a float's low 29 bits are 0
+    const int e = static_cast<int>(bits >> 52) - 1075 + 29;
+    std::uint32_t product[11] = {};
+    std::uint64_t carry = 0;
+    for (int k = 0; k < 8; ++k) {
+        const std::uint64_t sum = std::uint64_t{m} * sine_table::kTwoOverPi[7 - k] + carry;
+        product[k] = static_cast<std::uint32_t>(sum);
+        carry = sum >> 32;
+    }
+    product[8] = static_cast<std::uint32_t>(carry);
+    const int point = 256 - e;  // theta * 2 / pi = product * 2^-point, point in [229, 280]
+    unsigned quadrant = static_cast<unsigned>(BitsFrom(product, point)) & 3;
+    std::uint64_t f2 = BitsFrom(product, point - 64);
+    std::uint64_t f1 = BitsFrom(product, point - 128);
+    std::uint64_t f0 = BitsFrom(product, point - 192);
+    const bool negative = (f2 >> 63) != 0;  // f >= 1/2: take f - 1 and the next quadrant
+    if (negative) {
+        quadrant = (quadrant + 1) & 3;
+        f0 = ~f0 + 1;
+        f1 = ~f1 + (f0 == 0 ? 1 : 0);
+        f2 = ~f2 + (f0 == 0 && f1 == 0 ? 1 : 0);
+    }
+    // 2^-29.6 <= |f| <= 1/2 puts its first bit among f2's top 30. (The
+    // shifts in two steps stay defined where lead is 0.)
+    const int lead = std::countl_zero(f2);
+    const std::uint64_t top = f2 << lead | (f1 >> 1) >> (63 - lead);
+    const std::uint64_t next = f1 << lead | (f0 >> 1) >> (63 - lead);
+    const double head = static_cast<double>(top >> 11) * PowerOfTwo(-53 - lead);  // exact
+    const double tail = static_cast<double>(top << 53 | next >> 11) * PowerOfTwo(-117 - lead);
+    const DoubleDouble x = Multiply(FastTwoSum(head, tail), sine_table::kHalfPi);
+    return {quadrant, negative ? Negated(x) : x};
+}
+
+// sin(theta) for theta = quadrant * pi / 2 + x, x = a + t with a = i / 128
+// the nearest table angle (|t| <= 2^-8, a hair more):
+//   sin(a + t) = S + C t + S (cos t - 1) + C (sin t - t)
+//   cos(a + t) = C - S t + C (cos t - 1) - S (sin t - t)
+// with S = sin a, C = cos a from the table. The odd quadrants take the
+// cosine: `lead` is S or C, `slope` C or -S.
+struct Expansion {
+    DoubleDouble lead;
+    DoubleDouble slope;
+    DoubleDouble t;
+    bool negate;  // the result's sign
+};
+
+Expansion Expand(const Reduced &reduced) {
+    const bool cosine = (reduced.quadrant & 1) != 0;
+    const bool negativeX = reduced.x.hi < 0;
+    const DoubleDouble x = negativeX ? Negated(reduced.x) : reduced.x;
+    const int i = static_cast<int>(x.hi * 128 + 0.5);
+    // x.hi - i / 128 is exact: both are multiples of x.hi's ulp, and the
+    // difference is below 2^-7 <= x.hi (or i = 0).
+    const DoubleDouble t = TwoSum(x.hi - i * 0x1p-7, x.lo);
+    const sine_table::Entry &entry = kEntries[i];
+    return {cosine ? entry.cosine : entry.sine, cosine ? Negated(entry.sine) : entry.cosine, t,
+            (reduced.quadrant >= 2) != (negativeX && !cosine)};
+}
+
+// The first phase: the table's terms in double-double, the series terms in
+// double from t's head: cos t - 1 to t^6 and sin t - t to t^7 (the next
+// terms are below 2^-79 and 2^-90 |t|). Error below 2^-66 of the result:
+// the series terms (at most 2^-17 of it) are within 2^-50 of their own
+// value, the rest within 2^-100; the first phase claims 2^-63.
+constexpr double kFirstPhaseBound = 0x1p-63;
+
+DoubleDouble FirstPhase(const Expansion &s) {
+    using namespace sine_table;
+    const double t = s.t.hi;
+    const double z = t * t;
+    const double cosMinusOne = z * (-0.5 + z * (kInverseFactorial4.hi - z * kInverseFactorial6));
+    const double sinMinusT =
+        t * z * (-kInverseFactorial3.hi + z * (kInverseFactorial5.hi - z * kInverseFactorial7));
+    DoubleDouble linear = TwoProduct(s.slope.hi, t);
+    linear.lo += s.slope.hi * s.t.lo + s.slope.lo * t;
+    const double series = s.lead.hi * cosMinusOne + s.slope.hi * sinMinusT;
+    const DoubleDouble sum = TwoSum(s.lead.hi, linear.hi);
+    return FastTwoSum(sum.hi, sum.lo + (s.lead.lo + linear.lo + series));
+}
+
+// The second phase: everything in double-double, cos t - 1 to t^10 and
+// sin t - t to t^11 (the next terms are below 2^-124 and 2^-136 |t|), the
+// coefficients past 1/5! in double, where their terms need no more. Error
+// below 2^-100 of the result with the reduction's 2^-102.5; the second phase
+// claims 2^-98.
+constexpr double kSecondPhaseBound = 0x1p-98;
+
+DoubleDouble SecondPhase(const Expansion &s) {
+    using namespace sine_table;
+    const DoubleDouble z = Multiply(s.t, s.t);
+    // cos t - 1 = z (-1/2 + z (1/4! - z (1/6! - z (1/8! - z / 10!))))
+    const double cosInner =
+        kInverseFactorial6 - z.hi * (kInverseFactorial8 - z.hi * kInverseFactorial10);
+    const DoubleDouble cosMiddle = Add(kInverseFactorial4, Multiply(z, -cosInner));
+    const DoubleDouble cosMinusOne = Multiply(z, Add({-0.5, 0}, Multiply(z, cosMiddle)));
+    // sin t - t = t z (-1/3! + z (1/5! - z (1/7! - z (1/9! - z / 11!))))
+    const double sinInner =
+        kInverseFactorial7 - z.hi * (kInverseFactorial9 - z.hi * kInverseFactorial11);
+    const DoubleDouble sinMiddle = Add(kInverseFactorial5, Multiply(z, -sinInner));
+    const DoubleDouble sinMinusT =
+        Multiply(Multiply(s.t, z), Add(Negated(kInverseFactorial3), Multiply(z, sinMiddle)));
+    const DoubleDouble series = Add(Multiply(s.lead, cosMinusOne), Multiply(s.slope, sinMinusT));
+    return Add(Add(s.lead, Multiply(s.slope, s.t)), series);
+}
+
+// The double nearest to y + (an error within bound |y|), if every value in
+// that range rounds to it. (bound covers the roundings of the test itself:
+// y.lo +- e rounds by at most 2^-105 |y|.)
+SineAttempt Round(DoubleDouble y, double bound, bool negate) {
+    const double error = bound * std::fabs(y.hi);
+    const double low = y.hi + (y.lo - error);
+    const double high = y.hi + (y.lo + error);
+    return {negate ? -low : low, low == high};
+}
+
+template <bool kSecond>
+SineAttempt Phase(double theta) {
+    const double magnitude = std::fabs(theta);
+    if (magnitude < kTiny) return {theta, true};
+    const Expansion expansion = Expand(Reduce(magnitude));
+    const bool negate = expansion.negate != (theta < 0);  // sine is odd
+    if constexpr (kSecond) {
+        return Round(SecondPhase(expansion), kSecondPhaseBound, negate);
+    } else {
+        return Round(FirstPhase(expansion), kFirstPhaseBound, negate);
+    }
+}
+
+bool IsFloatArgument(double theta) {
+    return std::fabs(theta) < kLargest && static_cast<double>(static_cast<float>(theta)) == theta;
+}
+
+}  // namespace
+
+SineAttempt SineFirstPhase(double theta) { return Phase<false>(theta); }
+SineAttempt SineSecondPhase(double theta) { return Phase<true>(theta); }
+
+double CorrectlyRoundedSine(double theta) {
+    if (!IsFloatArgument(theta)) return std::sin(theta);
+    const SineAttempt first = Phase<false>(theta);
+    return first.decided ? first.value : Phase<true>(theta).value;
+}
+
+}  // namespace quillox
