@@ -40,7 +40,7 @@ struct Reduced {
 
 // Bits [from, from + 64) of the number whose 32-bit limbs, least
 // significant first, are `limbs` (zero beyond the ninth).
-std::uint64_t BitsFrom(const std::uint32_t (&limbs)[11], int from) {
+[[gnu::always_inline]] inline std::uint64_t BitsFrom(const std::uint32_t (&limbs)[11], int from) {
     const int limb = from / 32;
     const int shift = from % 32;
     const std::uint64_t low = std::uint64_t{limbs[limb + 1]} << 32 | limbs[limb];
@@ -60,7 +60,7 @@ std::uint64_t BitsFrom(const std::uint32_t (&limbs)[11], int from) {
 // meets them all): f keeps at least 162 significant bits, of which the
 // first 106 or so make a double-double within 2^-105 of it. Times pi / 2
 // as a double-double, x is within 2^-102.5 of its value, relatively.
-Reduced Reduce(double theta) {
+[[gnu::always_inline]] inline Reduced Reduce(double theta) {
     if (theta < kQuarterPi) return {0, {theta, 0}};
     const auto bits = std::bit_cast<std::uint64_t>(theta);
     const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
@@ -110,7 +110,7 @@ struct Expansion {
     bool negate;  // the result's sign
 };
 
-Expansion Expand(const Reduced &reduced) {
+[[gnu::always_inline]] inline Expansion Expand(const Reduced &reduced) {
     const bool cosine = (reduced.quadrant & 1) != 0;
     const bool negativeX = reduced.x.hi < 0;
     const DoubleDouble x = negativeX ? Negated(reduced.x) : reduced.x;
@@ -130,7 +130,7 @@ Expansion Expand(const Reduced &reduced) {
 // value, the rest within 2^-100; the first phase claims 2^-63.
 constexpr double kFirstPhaseBound = 0x1p-63;
 
-DoubleDouble FirstPhase(const Expansion &s) {
+[[gnu::always_inline]] inline DoubleDouble FirstPhase(const Expansion &s) {
     using namespace sine_table;
     const double t = s.t.hi;
     const double z = t * t;
@@ -172,7 +172,7 @@ DoubleDouble SecondPhase(const Expansion &s) {
 // The double nearest to y + (an error within bound |y|), if every value in
 // that range rounds to it. (bound covers the roundings of the test itself:
 // y.lo +- e rounds by at most 2^-105 |y|.)
-SineAttempt Round(DoubleDouble y, double bound, bool negate) {
+[[gnu::always_inline]] inline SineAttempt Round(DoubleDouble y, double bound, bool negate) {
     const double error = bound * std::fabs(y.hi);
     const double low = y.hi + (y.lo - error);
     const double high = y.hi + (y.lo + error);
