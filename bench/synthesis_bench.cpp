@@ -9,6 +9,7 @@
 
 #include "QuilloxWAVFrequency.h"
 #include "tone/correctly_rounded_sine.h"
+#include "tone/sample_format.h"
 #include "tone/synthesis.h"
 
 namespace {
@@ -42,11 +43,13 @@ void RegisterSampleLoop(const char *name, quillox::SynthesisLoop loop) {
 // of a second of a 1 kHz tone from its start (below 2^13) and from 13 hours
 // into a 19,999 Hz one (near 2^38), where the reduction does the most.
 void BM_Sine(benchmark::State &state, double (*sine)(double)) {
-    const std::uint32_t first = state.range(0) == 0 ? 0 : 46'800 * 44'100;
-    const float period = 44100.0f / (state.range(0) == 0 ? 1000.0f : 19999.0f);
-    std::vector<double> thetas(44100);
+    using quillox::kSampleRate;
+    const std::uint32_t first = state.range(0) == 0 ? 0 : 46'800 * kSampleRate;
+    const float period = quillox::kSamplesPerSecond / (state.range(0) == 0 ? 1000.0f : 19999.0f);
+    std::vector<double> thetas(kSampleRate);
     for (std::uint32_t k = 0; k < thetas.size(); ++k) {
-        thetas[k] = static_cast<float>(static_cast<double>(first + k) * 6.28318 / period);
+        thetas[k] =
+            static_cast<float>(static_cast<double>(first + k) * quillox::kPhaseFactor / period);
     }
     for (auto _ : state) {
         double sum = 0;

@@ -179,17 +179,19 @@ DoubleDouble SecondPhase(const Expansion &s) {
     return {negate ? -low : low, low == high};
 }
 
-template <bool kSecond>
-SineAttempt Phase(double theta) {
-    const double magnitude = std::fabs(theta);
-    if (magnitude < kTiny) return {theta, true};
-    const Expansion expansion = Expand(Reduce(magnitude));
-    const bool negate = expansion.negate != (theta < 0);  // sine is odd
-    if constexpr (kSecond) {
-        return Round(SecondPhase(expansion), kSecondPhaseBound, negate);
-    } else {
-        return Round(FirstPhase(expansion), kFirstPhaseBound, negate);
-    }
+// The expansion of theta's sine, with theta's own sign folded in (the sine
+// is odd); theta at least kTiny in magnitude.
+[[gnu::always_inline]] inline Expansion ExpandTheta(double theta) {
+    Expansion expansion = Expand(Reduce(std::fabs(theta)));
+    expansion.negate = expansion.negate != (theta < 0);
+    return expansion;
+}
+
+SineAttempt First(const Expansion &expansion) {
+    return Round(FirstPhase(expansion), kFirstPhaseBound, expansion.negate);
+}
+SineAttempt Second(const Expansion &expansion) {
+    return Round(SecondPhase(expansion), kSecondPhaseBound, expansion.negate);
 }
 
 bool IsFloatArgument(double theta) {
@@ -198,13 +200,20 @@ bool IsFloatArgument(double theta) {
 
 }  // namespace
 
-SineAttempt SineFirstPhase(double theta) { return Phase<false>(theta); }
-SineAttempt SineSecondPhase(double theta) { return Phase<true>(theta); }
+SineAttempt SineFirstPhase(double theta) {
+    return std::fabs(theta) < kTiny ? SineAttempt{theta, true} : First(ExpandTheta(theta));
+}
+SineAttempt SineSecondPhase(double theta) {
+    return std::fabs(theta) < kTiny ? SineAttempt{theta, true} : Second(ExpandTheta(theta));
+}
 
+// The reduction and the table lookup are done once for both phases.
 double CorrectlyRoundedSine(double theta) {
     if (!IsFloatArgument(theta)) return std::sin(theta);
-    const SineAttempt first = Phase<false>(theta);
-    return first.decided ? first.value : Phase<true>(theta).value;
+    if (std::fabs(theta) < kTiny) return theta;
+    const Expansion expansion = ExpandTheta(theta);
+    const SineAttempt first = First(expansion);
+    return first.decided ? first.value : Second(expansion).value;
 }
 
 }  // namespace quillox
