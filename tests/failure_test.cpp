@@ -235,6 +235,11 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         const int fd = open((full + "/stdout.wav").c_str(), O_WRONLY | O_TRUNC);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
     };
+    // A pipe whose reader has gone: SIGPIPE must not end the request.
+    const auto stdoutToAClosedPipe = [] {
+        int ends[2];
+        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) _exit(99);
+    };
     const auto asSomeoneElse = [] {
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
     };
@@ -249,6 +254,7 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         {"a link to an existing file on a full disk", full + "/link.wav", full, nullptr},
         {"a dangling link on a full disk", full + "/dangling.wav", full, nullptr},
         {"standard output redirected to a full disk", dir / "stdout", full, stdoutToFullDisk},
+        {"standard output a pipe nobody reads", dir / "stdout", "", stdoutToAClosedPipe},
         {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", full,
          asSomeoneElse},
         {"an existing file on a full ext2 disk", ext2 + "/existing.wav", ext2, nullptr},
@@ -304,7 +310,7 @@ public:
     bool ok() const { return ok_; }
 
     // Runs the child on until the `count`th return from system call
-    // `number`, counted from now. False if it ended before.
+    // `number` (-1: any), counted from now. False if it ended before.
     bool StopAfter(long number, int count) {
         long entered = -1;
         int signal = 0;
@@ -322,7 +328,7 @@ public:
             __ptrace_syscall_info info{};
             ptrace(PTRACE_GET_SYSCALL_INFO, pid_, sizeof info, &info);
             if (info.op == PTRACE_SYSCALL_INFO_ENTRY) entered = static_cast<long>(info.entry.nr);
-            if (info.op == PTRACE_SYSCALL_INFO_EXIT && entered == number) --count;
+            if (info.op == PTRACE_SYSCALL_INFO_EXIT && (number < 0 || entered == number)) --count;
         }
         return true;
     }
@@ -352,27 +358,32 @@ bool LooksComplete(const std::vector<std::uint8_t> &bytes) {
 
 // A writer stopped anywhere short of its end, by SIGKILL (Ctrl-C, the OOM
 // killer) or by a quota only the write itself meets, leaves a file no
-// reader takes for a whole tone: over a new file and over an old tone alike.
+// reader takes for a whole tone: killed after any one of its system calls,
+// over no file, a shorter, a longer and an equally long old tone, the file
+// is the old one untouched, the new one whole, or starts other than "RIFF".
 TEST_F(Refusals, AFileCutShortNeverLooksComplete) {
-    const std::string path = dir / "tone.wav";
-    const std::string noTrace = "ptrace is refused here";
-    // The writes are: the header's place cleared, the samples, the format
-    // chunk, the header. Killed after any but the last, the file is not a
-    // whole tone, the old one or the new.
-    for (const bool over : {false, true}) {
-        for (int writes = 1; writes <= 3; ++writes) {
-            if (over) {
-                ASSERT_EQ(WAVHZCreate(ToPath(path).c_str(), 1000, 10, 2), 999);
-            } else {
-                fs::remove(path);
-            }
-            Tracee writer([&] { WAVHZCreate(ToPath(path).c_str(), 440, 10, 1); });
-            if (!writer.ok()) GTEST_SKIP() << noTrace;
-            ASSERT_TRUE(writer.StopAfter(SYS_pwrite64, writes));
+    const std::string path = dir / "tone.wav", fresh = dir / "fresh.wav";
+    ASSERT_EQ(WAVHZCreate(ToPath(fresh).c_str(), 440, 10, 2), 999);
+    const auto tone = ReadBytes(fresh);
+    for (const std::uint32_t oldSeconds : {0u, 1u, 3u, 2u}) {  // 0: no old file
+        std::vector<std::uint8_t> old;
+        if (oldSeconds > 0) {
+            ASSERT_EQ(WAVHZCreate(ToPath(fresh).c_str(), 1000, 10, oldSeconds), 999);
+            old = ReadBytes(fresh);
+        }
+        for (int calls = 1;; ++calls) {
+            fs::remove(path);
+            if (oldSeconds > 0) fs::copy_file(fresh, path);
+            Tracee writer([&] { WAVHZCreate(ToPath(path).c_str(), 440, 10, 2); });
+            if (!writer.ok()) GTEST_SKIP() << "ptrace is refused here";
+            const bool stopped = writer.StopAfter(-1, calls);
             writer.Kill();
             writer.Finish();
-            EXPECT_FALSE(LooksComplete(ReadBytes(path)))
-                << writes << " writes, over a tone " << over;
+            const auto left = ReadBytes(path);
+            const bool riff = left.size() >= 4 && std::memcmp(left.data(), "RIFF", 4) == 0;
+            EXPECT_TRUE(left == tone || (!old.empty() && left == old) || !riff)
+                << "killed after " << calls << " system calls, over " << oldSeconds << " s";
+            if (!stopped) break;  // it ran to its end
         }
     }
 
@@ -420,6 +431,26 @@ TEST_F(Refusals, AFailedWriterLeavesAnotherWritersFileAlone) {
     const auto bytes = ReadBytes(path);
     EXPECT_TRUE(LooksComplete(bytes));
     EXPECT_EQ(bytes.size(), 88244u);
+}
+
+// A name removed while the writer opens it (after its exclusive open found
+// the file, or after it pinned the file it found): the file its next open
+// makes is its own, and a failure removes it.
+TEST_F(Refusals, AFileMadeByTheReopenIsRemovedOnFailure) {
+    const std::string path = dir / "tone.wav";
+    for (const int opens : {1, 2}) {
+        WriteText(path, "old");
+        Tracee writer([&] {
+            const rlimit limit = {51200, 51200};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            WAVHZCreate(ToPath(path).c_str(), 440, 10, 20);
+        });
+        if (!writer.ok()) GTEST_SKIP() << "ptrace is refused here";
+        ASSERT_TRUE(writer.StopAfter(SYS_openat, opens));
+        fs::remove(path);
+        EXPECT_EQ(writer.Finish(), 2);
+        EXPECT_TRUE(IsEmpty()) << "removed after " << opens << " opens";
+    }
 }
 
 TEST_F(Refusals, AFailedWriteToADeviceKeepsTheDevice) {

@@ -77,3 +77,14 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT QUILLOX_SANITIZE)
     set_tests_properties(${variant} PROPERTIES SKIP_RETURN_CODE 77 PROCESSORS 2)
   endforeach()
 endif()
+
+# A multi-threaded host that forks and cancels threads in mid-call: each
+# case ends by its own alarm rather than hang.
+add_executable(threaded_host threaded_host.c)
+target_link_libraries(threaded_host PRIVATE QuilloxWAVFrequency quillox_warnings Threads::Threads)
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/threaded-host)
+foreach(case IN ITEMS fork-and-call fork-and-idle cancel)
+  add_test(NAME threaded_host_${case}
+           COMMAND threaded_host ${case} ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
+endforeach()

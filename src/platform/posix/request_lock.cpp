@@ -1,29 +1,57 @@
+// The lock that makes overlapping calls take turns, and what a call must
+// not hand on to a process forked meanwhile or lose to a cancelled thread.
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "platform/platform.h"
+#include "platform/posix/call_file.h"
 
 namespace quillox {
 namespace {
 
 pthread_mutex_t requestLock = PTHREAD_MUTEX_INITIALIZER;
+int cancelStateBefore = PTHREAD_CANCEL_ENABLE;  // of the thread holding requestLock
 
-// In a child forked while another thread held the lock: that thread is not
-// there, so the lock is nobody's.
-void FreeInChild() {
-    static const pthread_mutex_t kFree = PTHREAD_MUTEX_INITIALIZER;
-    requestLock = kFree;
+// The descriptor the call in flight has open, or -1: a forked child closes
+// its copy at once, so that the lock on the file (a flock, which every copy
+// of the descriptor shares) cannot outlive the call in the child.
+std::atomic<int> callFile{-1};
+
+// In the child only the forking thread goes on: the call in flight on
+// another thread is not there, so its request lock is nobody's and its
+// descriptor nobody's to use.
+void AfterForkInChild() {
+    const int fd = callFile.exchange(-1, std::memory_order_relaxed);
+    if (fd >= 0) close(fd);
+    pthread_mutex_init(&requestLock, nullptr);
 }
 
 }  // namespace
 
 void LockRequests() {
-    // Registered on the first call (the C library drops it again when the
-    // library is unloaded).
-    static const bool childHandler = pthread_atfork(nullptr, nullptr, FreeInChild) == 0;
-    static_cast<void>(childHandler);
+    // Registered on the first call, before any file is opened (the C library
+    // drops the handler again when the library is unloaded).
+    static const bool forkHandler = pthread_atfork(nullptr, nullptr, AfterForkInChild) == 0;
+    static_cast<void>(forkHandler);
+    // A call runs to its end: cancelled halfway, it would leave its
+    // descriptor, its lock on the file and its buffers behind. A
+    // cancellation that comes meanwhile acts at the thread's next
+    // cancellation point after the call.
+    int before = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &before);
     pthread_mutex_lock(&requestLock);
+    cancelStateBefore = before;
 }
 
-void UnlockRequests() { pthread_mutex_unlock(&requestLock); }
+void UnlockRequests() {
+    const int before = cancelStateBefore;
+    pthread_mutex_unlock(&requestLock);
+    pthread_setcancelstate(before, nullptr);
+}
+
+void SetCallFile(int fd) { callFile.store(fd, std::memory_order_relaxed); }
 
 }  // namespace quillox

@@ -1,0 +1,107 @@
+/* A multi-threaded host in C that forks and cancels while another thread is
+   inside a call. Run as `threaded_host CASE FOLDER`; every case must end
+   within its alarm, so a call that would wait for ever fails the test:
+     fork-and-call  children forked mid-call make calls of their own;
+     fork-and-idle  children forked mid-call that make none do not stop the
+                    parent's calls to the same name;
+     cancel         threads cancelled mid-call leave no descriptor or lock
+                    behind, and later calls work. */
+#define _GNU_SOURCE
+#include <QuilloxWAVFrequency.h>
+#include <dirent.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdatomic.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+static WAVHZPathChar path[WAVHZ_MAX_NAME_BYTES + 1];
+static atomic_long calls; /* calls the writer thread has finished */
+
+static void *WriteForEver(void *unused) {
+    (void)unused;
+    for (;;) {
+        WAVHZCreate(path, 440, 10, 1);
+        atomic_fetch_add(&calls, 1);
+        pthread_testcancel();
+    }
+    return NULL;
+}
+
+static void Sleep(long microseconds) {
+    struct timespec wait = {microseconds / 1000000, microseconds % 1000000 * 1000};
+    nanosleep(&wait, NULL);
+}
+
+/* The calls the writer finishes in `microseconds`. */
+static long CallsIn(long microseconds) {
+    long before = atomic_load(&calls);
+    Sleep(microseconds);
+    return atomic_load(&calls) - before;
+}
+
+static int OpenDescriptors(void) {
+    DIR *folder = opendir("/proc/self/fd");
+    int count = 0;
+    if (folder == NULL) return -1;
+    while (readdir(folder) != NULL) ++count;
+    closedir(folder);
+    return count;
+}
+
+static int Fail(const char *what) {
+    fprintf(stderr, "threaded_host: %s\n", what);
+    return 1;
+}
+
+int main(int argc, char **argv) {
+    if (argc != 3) return Fail("usage: threaded_host CASE FOLDER");
+    char name[WAVHZ_MAX_NAME_BYTES + 1];
+    if (snprintf(name, sizeof name, "%s/shared.wav", argv[2]) >= (int)sizeof name)
+        return Fail("folder name too long");
+    for (size_t n = 0; n <= strlen(name); ++n) path[n] = (unsigned char)name[n];
+    alarm(20);
+    pthread_t writer;
+
+    if (strcmp(argv[1], "cancel") == 0) {
+        int before = OpenDescriptors();
+        for (int round = 0; round < 50; ++round) {
+            if (pthread_create(&writer, NULL, WriteForEver, NULL) != 0) return Fail("no thread");
+            Sleep(200 + round * 37 % 900);
+            pthread_cancel(writer);
+            pthread_join(writer, NULL);
+        }
+        if (WAVHZCreate(path, 1000, 10, 1) != WAVHZ_DONE) return Fail("no 999");
+        if (OpenDescriptors() != before) return Fail("descriptors left open");
+        return 0;
+    }
+
+    int call = strcmp(argv[1], "fork-and-call") == 0;
+    if (!call && strcmp(argv[1], "fork-and-idle") != 0) return Fail("no such case");
+    if (pthread_create(&writer, NULL, WriteForEver, NULL) != 0) return Fail("no thread");
+    pid_t children[20];
+    for (int k = 0; k < 20; ++k) {
+        Sleep(300 + k * 53 % 700);
+        children[k] = fork();
+        if (children[k] == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL); /* a child that hangs goes with the test */
+            if (call) _exit(WAVHZCreate(path, 1000, 10, 1) == WAVHZ_DONE ? 0 : 3);
+            pause(); /* idle, holding whatever the fork gave it, until killed */
+            _exit(0);
+        }
+    }
+    int failed = 0;
+    if (!call && CallsIn(500000) == 0) failed = Fail("idle children stop the parent's calls");
+    for (int k = 0; k < 20; ++k) {
+        int status = 0;
+        if (!call) kill(children[k], SIGKILL);
+        waitpid(children[k], &status, 0);
+        if (call && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+            failed = Fail("a child's own call did not end");
+    }
+    return failed;
+}
