@@ -145,19 +145,23 @@ std::string PrivateMounts() {
 }
 
 // A small file system of `kind` mounted at `at` (after PrivateMounts): a
-// 1 MiB tmpfs, which reserves exactly; or an image made now in `images` and
-// loop-mounted, of `size`: ext2 (no reservation at all) or btrfs (which
-// copies on write; 114 MB at least). "" or why not.
+// tmpfs of `size`, which reserves exactly; or an image of `size` made now
+// in `images` with mkfs.`kind` and `options`, and loop-mounted: ext2 (no
+// reservation at all), XFS (which shares blocks between reflinked copies)
+// or btrfs (which copies on write; 114 MB at least). "" or why not.
 std::string MountSmallDisk(const std::string &kind, const std::string &at,
-                           const std::string &images, const std::string &size = "1M") {
+                           const std::string &images, const std::string &size = "1M",
+                           const std::string &options = "") {
     fs::create_directories(at);
     if (kind == "tmpfs") {
-        if (mount("tmpfs", at.c_str(), "tmpfs", 0, "size=1m,mode=0777") == 0) return "";
+        if (mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0777").c_str()) == 0)
+            return "";
         return std::string("no tmpfs: ") + std::strerror(errno);
     }
     const std::string image = images + "/" + kind + ".img";
-    const std::string command = "truncate -s " + size + " " + image + " && mkfs." + kind +
-                                (kind == "btrfs" ? " -q " : " -q -F ") + image +
+    const char *force = kind == "btrfs" ? "" : kind == "xfs" ? "-f " : "-F ";
+    const std::string command = "rm -f " + image + " && truncate -s " + size + " " + image +
+                                " && mkfs." + kind + " -q " + force + options + " " + image +
                                 " >/dev/null 2>&1 && mount -o loop " + image + " " + at +
                                 " 2>/dev/null && chmod 0777 " + at;
     if (std::system(command.c_str()) == 0) return "";
@@ -196,7 +200,7 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
     if (const std::string why = PrivateMounts(); !why.empty()) {
         noDisk = {{full, why}, {ext2, why}, {btrfs, why}};
     } else {
-        noDisk[full] = MountSmallDisk("tmpfs", full, images.path());
+        noDisk[full] = MountSmallDisk("tmpfs", full, images.path(), "1m");
         noDisk[ext2] = MountSmallDisk("ext2", ext2, images.path());
         noDisk[btrfs] = MountSmallDisk("btrfs", btrfs, images.path(), "128M");
     }
@@ -281,6 +285,109 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         if (why.empty()) umount2(disk.c_str(), MNT_DETACH);
     }
     if (!skipped.empty()) GTEST_SKIP() << "rows without their disk:" << skipped;
+}
+
+// Makes the free space at `at` that this caller may use (`reservedToo`:
+// the blocks kept for root as well) `target` bytes, or a block or two less,
+// by growing or shrinking `filler`. Returns what it then is.
+std::uint64_t SetFreeSpace(const std::string &at, int filler, std::uint64_t target,
+                           bool reservedToo) {
+    std::uint64_t free = 0;
+    for (int step = 0; step < 32; ++step) {
+        syncfs(filler);
+        struct statvfs room {};
+        if (statvfs(at.c_str(), &room) != 0) return 0;
+        free = std::uint64_t{reservedToo ? room.f_bfree : room.f_bavail} * room.f_frsize;
+        const std::uint64_t slack = 2 * std::uint64_t{room.f_frsize};
+        if (free <= target && free + slack >= target) break;
+        struct stat now {};
+        fstat(filler, &now);
+        if (free > target) {
+            const auto more = static_cast<off_t>(free - target);
+            if (fallocate(filler, 0, now.st_size, more) != 0) {
+                const std::vector<char> zeros(static_cast<std::size_t>(more));
+                if (pwrite(filler, zeros.data(), zeros.size(), now.st_size) < 0) break;
+            }
+        } else {
+            const auto less = static_cast<off_t>(target - free);
+            if (ftruncate(filler, std::max<off_t>(0, now.st_size - less)) != 0) break;
+        }
+    }
+    return free;
+}
+
+// The edge of a full disk: at every amount of free space from a few blocks
+// below the new tone's length to well above it, the call writes the whole
+// tone or ends with status 2, the old file untouched; never is the old file
+// emptied for want of room that could have been counted. With room to
+// spare, it writes. On ext2, root may use the blocks kept for it.
+TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
+    if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
+    const struct {
+        const char *what, *kind, *size, *options;
+        std::uint32_t oldSeconds;  // the tone the file holds before
+        bool reflinked;            // the file a reflinked copy of another
+        bool reservedToo;          // the free space counted with root's reserve
+    } disks[] = {
+        {"ext2, 1 KiB blocks", "ext2", "8M", "-b 1024 -m 0", 0, false, false},
+        {"ext2, 4 KiB blocks", "ext2", "8M", "-b 4096 -m 0", 0, false, false},
+        {"ext2, root's reserve", "ext2", "8M", "-b 1024 -m 20", 0, false, true},
+        {"ext3", "ext3", "8M", "-b 1024 -m 0", 0, false, false},
+        {"ext4", "ext4", "8M", "-m 0", 0, false, false},
+        {"XFS", "xfs", "300M", "", 0, false, false},
+        {"XFS, a reflinked copy", "xfs", "300M", "-m reflink=1", 10, true, false},
+        {"btrfs", "btrfs", "128M", "", 1, false, false},
+        {"tmpfs", "tmpfs", "8m", "", 0, false, false},
+    };
+    const TempDir images;
+    const std::string fresh = dir / "fresh.wav";
+    ASSERT_EQ(WAVHZCreate(ToPath(fresh).c_str(), 440, 10, 10), 999);
+    const auto tone = ReadBytes(fresh);
+    std::string skipped;
+    for (const auto &disk : disks) {
+        const std::string at = dir / "disk";
+        if (const std::string why =
+                MountSmallDisk(disk.kind, at, images.path(), disk.size, disk.options);
+            !why.empty()) {
+            skipped += std::string("\n  ") + disk.what + ": " + why;
+            continue;
+        }
+        const std::string path = at + "/tone.wav", original = at + "/original.wav";
+        ASSERT_EQ(WAVHZCreate(ToPath(original).c_str(), 1000, 10, disk.oldSeconds), 999);
+        const auto old = ReadBytes(original);
+        const std::string restore =
+            std::string(disk.reflinked ? "cp --reflink=always " : "cp ") + original + " " + path;
+        const int filler = open((at + "/" + kFiller).c_str(), O_RDWR | O_CREAT, 0600);
+        ASSERT_GE(filler, 0);
+        struct statvfs room {};
+        ASSERT_EQ(statvfs(at.c_str(), &room), 0);
+        const std::uint64_t block = room.f_frsize;
+        const std::uint64_t length = (tone.size() + block - 1) / block * block;
+        bool wroteAtTheTop = false;
+        for (std::int64_t blocks = -8; blocks <= 48; blocks += blocks < 16 ? 1 : 4) {
+            if (ReadBytes(path) != old) {
+                fs::remove(path);
+                ASSERT_EQ(std::system(restore.c_str()), 0) << disk.what;
+            }
+            const std::uint64_t free = SetFreeSpace(
+                at, filler, length + static_cast<std::uint64_t>(blocks * std::int64_t(block)),
+                disk.reservedToo);
+            const pid_t child = fork();
+            if (child == 0) _exit(WAVHZCreate(ToPath(path).c_str(), 440, 10, 10) == 999 ? 0 : 3);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            const auto now = ReadBytes(path);
+            EXPECT_TRUE((code == 0 && now == tone) || (code == 2 && now == old))
+                << disk.what << ", " << free << " bytes free for a tone of " << tone.size()
+                << ": status " << code << ", " << now.size() << " bytes left";
+            wroteAtTheTop = code == 0;
+        }
+        EXPECT_TRUE(wroteAtTheTop) << disk.what << ": refused with 48 blocks to spare";
+        close(filler);
+        umount2(at.c_str(), MNT_DETACH);
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "disks that could not be had:" << skipped;
 }
 
 // A child process that runs `body` under ptrace, so that a test can stop

@@ -249,6 +249,27 @@ std::uint64_t BlockMappedBytes(std::uint64_t total, std::uint64_t block) {
     return blocks * block;
 }
 
+// The blocks of the writes that WriteHeaderLast (below) makes over a file of
+// `size` bytes, each write's span counted on its own: btrfs takes room for
+// the whole span of every buffered write as it is made (its data
+// reservation), and gives back what later writes to the same dirty blocks
+// took twice only at writeback. The header's block is written three or
+// four times.
+std::uint64_t BtrfsWriteBytes(std::uint64_t size, const FilePiece *pieces, std::size_t pieceCount,
+                              std::uint64_t block) {
+    const auto span = [block](std::uint64_t offset, std::uint64_t count) -> std::uint64_t {
+        return count == 0 ? 0 : ((offset + count - 1) / block - offset / block + 1) * block;
+    };
+    std::uint64_t bytes =
+        pieceCount > 0 ? span(0, std::min<std::uint64_t>(size, pieces[0].count)) : 0;
+    std::uint64_t offset = 0;
+    for (std::size_t k = 0; k < pieceCount; ++k) {
+        bytes += span(offset, pieces[k].count);
+        offset += pieces[k].count;
+    }
+    return bytes;
+}
+
 #if defined(__linux__)
 // An XFS file overwritten where its blocks are shared (a reflinked copy):
 // the copy-on-write fork reserves the new blocks as one delayed allocation,
@@ -282,11 +303,14 @@ std::uint64_t XfsCopyOnWriteBytes(int fd, std::uint64_t total, std::uint64_t blo
 }
 
 // Whether this process may use the blocks an ext2/3/4 file system keeps for
-// root (CAP_SYS_RESOURCE, which root has), as the kernel judges it.
+// root, as the kernel judges it (ext4_has_free_clusters): the reserve's
+// user, root unless the file system was made otherwise, or
+// CAP_SYS_RESOURCE.
 bool MayUseReservedBlocks() {
+    if (geteuid() == 0) return true;
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+    if (syscall(SYS_capget, &header, data) != 0) return false;
     return (data[CAP_TO_INDEX(CAP_SYS_RESOURCE)].effective & CAP_TO_MASK(CAP_SYS_RESOURCE)) != 0;
 }
 
@@ -331,7 +355,8 @@ bool FreeRoomFor(int fd, std::uint64_t needed, bool reservedToo) {
 // before any byte of it changes, its length included. False, with errno,
 // when the file-size limit or the file system refuses; the file then keeps
 // its length and contents.
-bool ReserveRoom(int fd, const struct stat &opened, std::uint64_t total) {
+bool ReserveRoom(int fd, const struct stat &opened, const FilePiece *pieces, std::size_t pieceCount,
+                 std::uint64_t total) {
     rlimit limit{};
     if ((getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
          total > limit.rlim_cur) ||
@@ -354,7 +379,9 @@ bool ReserveRoom(int fd, const struct stat &opened, std::uint64_t total) {
     // a reservation covers none of them: count them against what is free.
     if (opened.st_size > 0) {
         if (magic == BTRFS_SUPER_MAGIC) {
-            if (!FreeRoomFor(fd, DivideUp(total, block) * block, false)) return false;
+            const std::uint64_t needed = BtrfsWriteBytes(static_cast<std::uint64_t>(opened.st_size),
+                                                         pieces, pieceCount, block);
+            if (!FreeRoomFor(fd, needed, false)) return false;
         } else if (SharesExtents(fd)) {
             const std::uint64_t needed = magic == XFS_SUPER_MAGIC
                                              ? XfsCopyOnWriteBytes(fd, total, block)
@@ -496,7 +523,7 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
     for (std::size_t k = 0; k < pieceCount; ++k) total += pieces[k].count;
 
     WriteSignalsBlocked signalsBlocked;
-    if (regular && !ReserveRoom(fd, opened, total)) {
+    if (regular && !ReserveRoom(fd, opened, pieces, pieceCount, total)) {
         // Nothing of the file has changed yet.
         RemoveIfCreated(output, opened);
         const KeepErrno keep;
