@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 
 #include <string>
@@ -120,17 +121,29 @@ TEST_F(Wavhz, AStopSignalStopsTheToneWriterToo) {
     // Orphans come to this process, so that the writer is seen to end.
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
         GTEST_SKIP() << "no orphans to this process here (qemu-user refuses a child subreaper)";
-    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+    // Or wavhz itself blocked, writing the tone to standard output, a FIFO
+    // whose reader has stalled (opened here, never read).
+    const int stalled = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(stalled, 0);
+    const std::string stalledFifo = dir / "stalled";
+    ASSERT_EQ(mkfifo(stalledFifo.c_str(), 0600), 0);
+    const int reader = open(stalledFifo.c_str(), O_RDONLY | O_NONBLOCK);
+    close(stalled);
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP, -SIGTERM}) {
         const pid_t wavhz = fork();
         if (wavhz == 0) {
-            execl(WAVHZ_COMMAND, WAVHZ_COMMAND, fifo.c_str(), "440", "10", "1", nullptr);
+            if (stop > 0) {
+                execl(WAVHZ_COMMAND, WAVHZ_COMMAND, fifo.c_str(), "440", "10", "1", nullptr);
+            } else if (dup2(open(stalledFifo.c_str(), O_WRONLY), STDOUT_FILENO) >= 0) {
+                execl(WAVHZ_COMMAND, WAVHZ_COMMAND, "-", "440", "10", "10", nullptr);
+            }
             _exit(98);
         }
-        usleep(200000);  // the writer waits in open() for a reader
-        kill(wavhz, stop);
+        usleep(200000);  // the writer waits in open() for a reader, or wavhz in write()
+        kill(wavhz, std::abs(stop));
         int status = 0;
         ASSERT_EQ(waitpid(wavhz, &status, 0), wavhz);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stop) << status;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == std::abs(stop)) << status;
         // The writer has ended: reaped by wavhz, or an orphan of ours that ends.
         pid_t alive = 0;
         for (int tries = 0; tries < 200 && (alive = waitpid(-1, nullptr, WNOHANG)) == 0; ++tries)
@@ -142,6 +155,7 @@ TEST_F(Wavhz, AStopSignalStopsTheToneWriterToo) {
             }
         }
     }
+    close(reader);
     prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
@@ -185,6 +199,25 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
         const rlimit limit = {51200, 51200};
         setrlimit(RLIMIT_FSIZE, &limit);
     };
+    // Standard output a file that the limit leaves no room in: refused
+    // before a byte is written, not cut short with the header first.
+    const std::string limited = dir / "limited.wav";
+    const auto stdoutToALimitedFile = [&] {
+        const int fd = open(limited.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
+        limitFileSize();
+    };
+    std::filesystem::create_symlink("loop", dir / "loop");
+    // A program that runs cannot be written to.
+    const std::string busy = dir / "busy";
+    std::filesystem::copy_file("/bin/sleep", busy);
+    std::filesystem::permissions(busy, std::filesystem::perms::owner_all);
+    const pid_t sleeper = fork();
+    if (sleeper == 0) {
+        execl(busy.c_str(), busy.c_str(), "30", nullptr);
+        _exit(98);
+    }
+    usleep(100000);
     const auto summaryToAFullDevice = [] {
         const int fd = open("/dev/full", O_WRONLY);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
@@ -211,6 +244,13 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
         {dir / "t.wav", limitFileSize, 2,
          "wavhz: cannot write '" + dir / "t.wav': File too large\n"},
         {"-", summaryToAFullDevice, 2, "wavhz: cannot write '-': No space left on device\n"},
+        {"-", [] { close(STDOUT_FILENO); }, 2, "wavhz: cannot write '-': Bad file descriptor\n"},
+        {"-", stdoutToALimitedFile, 2, "wavhz: cannot write '-': File too large\n"},
+        {dir / "loop",
+         {},
+         2,
+         "wavhz: cannot write '" + dir / "loop': Too many levels of symbolic links\n"},
+        {busy, {}, 2, "wavhz: cannot write '" + busy + "': Text file busy\n"},
         {dir / "t.wav", summaryToAFullDevice, 74,
          "wavhz: the tone is written, but not this summary: No space left on device\n"},
     };
@@ -219,6 +259,9 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
         EXPECT_EQ(outcome.status, row.status) << row.message;
         EXPECT_EQ(outcome.err, row.message);
     }
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+    EXPECT_EQ(ReadBytes(limited).size(), 0u);
 
     if (const char *why = WhyNoAddressSpaceLimit()) GTEST_SKIP() << why;
     const Outcome outcome = RunWavhz(dir, {dir / "t.wav", "440", "10", "48695"}, [] {

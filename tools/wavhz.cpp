@@ -220,7 +220,7 @@ int Run(const std::vector<std::string> &args) {
         std::string why =
             output.size() > WAVHZ_MAX_NAME_BYTES
                 ? " (names are limited to " + std::to_string(WAVHZ_MAX_NAME_BYTES) + " bytes)"
-                : WhyCannotWrite(output, bytes);
+                : WhyCannotWrite();
         if (!why.empty() && why[0] != ' ') why = ": " + why;
         std::fprintf(stderr, "wavhz: cannot write %s%s\n", Quoted(output).c_str(), why.c_str());
     } else if (code == WAVHZ_EXIT_NO_MEMORY) {

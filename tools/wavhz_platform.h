@@ -52,11 +52,9 @@ ChildEnd RunInChild(const ToneRequest &request);
 // Reports a child that did not exit by itself; returns this process's status
 // (or ends it, as a SIGPIPE does).
 int ReportStopped(unsigned long code);
-// Why the file `output` cannot be written, where that can be told without
-// side effects (its folder missing or not a folder, a folder under that
-// name, no permission, the file-size limit or the free space below `bytes`),
-// in the C library's words; empty where it cannot.
-std::string WhyCannotWrite(const std::string &output, std::uint64_t bytes);
+// Why the last request's file could not be written, in the system's words,
+// as the tone writer found it when it failed; empty where it said nothing.
+std::string WhyCannotWrite();
 // Where the one-line summary goes: stderr when `output` is standard output.
 std::FILE *SummaryStream(const char *output);
 

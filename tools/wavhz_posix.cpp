@@ -1,10 +1,13 @@
-// wavhz on POSIX systems: the request runs in a forked child.
+// wavhz on POSIX systems: the request runs in a forked child, the tone
+// writer, which tells this process why a write failed before it ends.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/platform.h"
 #include "wavhz_platform.h"
 
 namespace quillox::wavhz {
@@ -20,35 +24,157 @@ const char kStandardOutput[] = "/dev/stdout";
 
 namespace {
 
-pid_t toneWriter = -1;
+constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
+
+// What the stop handler reads: the tone writer's pid (a pid_t is an int on
+// every system this builds for) and the signal that came.
+volatile std::sig_atomic_t toneWriter = -1;
 volatile std::sig_atomic_t stopSignal = 0;
-int standardOutputError = 0;  // why the tone could not be copied to standard output
+int writeError = 0;  // why the tone could not be written, or 0
 
 // SIGINT, SIGTERM and SIGHUP stop the tone writer too, and then this
 // process (after the writer has ended: see RunInChild).
 void PassOnStop(int signalNumber) {
+    const int saved = errno;
     stopSignal = signalNumber;
-    if (toneWriter > 0) kill(toneWriter, signalNumber);
+    const pid_t writer = toneWriter;
+    if (writer > 0) kill(writer, signalNumber);
+    errno = saved;
 }
 
-// Copies everything from `from` to standard output as it comes: the tone
-// for OUTPUT -, written where standard output stands (at its offset, with
-// its O_APPEND), as any filter writes. A reader that went away ends this
-// process by SIGPIPE, as it ends other filters. False when a write fails.
-bool CopyToStandardOutput(int from) {
+// In the tone writer: the library is about to end the process; the reason
+// goes to wavhz over this pipe.
+int reasonPipe = -1;
+void SendReason(int) {
+    const int error = errno;
+    if (error != 0) static_cast<void>(write(reasonPipe, &error, sizeof error));
+}
+
+// A pipe whose ends are neither standard input, output nor error, even
+// where one of those is closed. False, with errno, when there is none.
+bool MakePipe(int (&ends)[2]) {
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    for (int &end : ends) {
+        if (end > STDERR_FILENO) continue;
+        const int moved = fcntl(end, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        close(end);
+        end = moved;
+    }
+    return ends[0] >= 0 && ends[1] >= 0;
+}
+
+// Whether the copy should give up: a write or read that a stop signal
+// interrupted ends it; any other interruption is tried again.
+bool Retry(ssize_t result) { return result < 0 && errno == EINTR && stopSignal == 0; }
+
+// Copies everything from `from` to standard output as it comes, written
+// where standard output stands (a pipe, a device, a file opened to append),
+// as any filter writes. A reader that went away ends this process by
+// SIGPIPE, as it ends other filters. False, with errno, when a write fails.
+bool CopyInOrder(int from) {
     char buffer[1 << 16];
     for (;;) {
-        ssize_t got = read(from, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
+        ssize_t got;
+        do got = read(from, buffer, sizeof buffer);
+        while (Retry(got));
         if (got <= 0) return got == 0;
         for (const char *next = buffer; got > 0;) {
             const ssize_t put = write(STDOUT_FILENO, next, static_cast<std::size_t>(got));
-            if (put < 0 && errno == EINTR) continue;
+            if (Retry(put)) continue;
+            if (put == 0) errno = ENOSPC;
             if (put <= 0) return false;
             next += put;
             got -= put;
         }
     }
+}
+
+// Standard output a regular file written at an offset (`>`, `1<>`): the
+// tone goes where the file stands, `start`, but as the library writes a
+// file: its room checked before a byte changes, the place of its header
+// cleared first and the header written last, so that a failure or a stop
+// anywhere never leaves what looks like a whole tone. False, with errno,
+// when it cannot (what it added taken away again).
+bool CopyHeaderLast(int from, off_t start, const struct stat &file, std::uint64_t total) {
+    constexpr std::size_t kHeaderBytes = 44;
+    const auto end = static_cast<std::uint64_t>(start) + total;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        end > limit.rlim_cur) {
+        errno = EFBIG;
+        return false;
+    }
+    if (fallocate(STDOUT_FILENO, FALLOC_FL_KEEP_SIZE, start, static_cast<off_t>(total)) != 0) {
+        struct statvfs room {};
+        if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
+        if (fstatvfs(STDOUT_FILENO, &room) == 0 &&
+            std::uint64_t{room.f_bavail} * room.f_frsize < total) {
+            errno = ENOSPC;
+            return false;
+        }
+    }
+    // Bytes past `start` were there before: cleared, not cut off, on failure.
+    const bool ours = file.st_size <= start;
+    const auto giveBack = [&] {
+        const int error = errno;
+        if (ours) static_cast<void>(ftruncate(STDOUT_FILENO, start));
+        errno = error;
+        return false;
+    };
+    static constexpr char kZeros[kHeaderBytes] = {};
+    const auto clear =
+        static_cast<std::size_t>(std::min<off_t>(file.st_size - start, kHeaderBytes));
+    if (!ours && pwrite(STDOUT_FILENO, kZeros, clear, start) != static_cast<ssize_t>(clear))
+        return giveBack();
+    char header[kHeaderBytes];
+    char buffer[1 << 16];
+    std::uint64_t received = 0;
+    for (;;) {
+        ssize_t got;
+        do got = read(from, buffer, sizeof buffer);
+        while (Retry(got));
+        if (got < 0) return giveBack();
+        if (got == 0) break;
+        const char *next = buffer;
+        for (; got > 0 && received < kHeaderBytes; --got) header[received++] = *next++;
+        while (got > 0) {
+            const ssize_t put = pwrite(STDOUT_FILENO, next, static_cast<std::size_t>(got),
+                                       start + static_cast<off_t>(received));
+            if (Retry(put)) continue;
+            if (put == 0) errno = ENOSPC;
+            if (put <= 0) return giveBack();
+            next += put;
+            got -= put;
+            received += static_cast<std::uint64_t>(put);
+        }
+    }
+    // A writer that failed or was stopped sends less: no header, and what
+    // it sent is taken away (its own status says why).
+    if (received != total) {
+        giveBack();
+        return true;
+    }
+    if (pwrite(STDOUT_FILENO, header, kHeaderBytes, start) != kHeaderBytes) return giveBack();
+    lseek(STDOUT_FILENO, static_cast<off_t>(end), SEEK_SET);  // where a filter leaves it
+    return true;
+}
+
+// Copies the tone from `from` to standard output, header last where
+// standard output is a file that can be written at an offset.
+bool CopyToStandardOutput(int from, std::uint64_t total) {
+    struct stat file {};
+    const off_t start = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (fstat(STDOUT_FILENO, &file) == 0 && S_ISREG(file.st_mode) && start >= 0 && flags >= 0 &&
+        (flags & O_APPEND) == 0) {
+        return CopyHeaderLast(from, start, file, total);
+    }
+    return CopyInOrder(from);
+}
+
+[[noreturn]] void CannotStart() {
+    std::fprintf(stderr, "wavhz: cannot start the tone writer: %s\n", std::strerror(errno));
+    std::exit(kExitCannotStart);
 }
 
 }  // namespace
@@ -57,32 +183,45 @@ ChildEnd RunInChild(const ToneRequest &request) {
     std::fflush(nullptr);  // nothing buffered may be written twice
     // For OUTPUT -, the writer's standard output is a pipe to this process.
     const bool toStandardOutput = request.output == "-";
-    int tone[2] = {-1, -1};
-    if (toStandardOutput && pipe(tone) != 0) {
-        std::fprintf(stderr, "wavhz: cannot start the tone writer: %s\n", std::strerror(errno));
-        std::exit(kExitCannotStart);
+    if (toStandardOutput && fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        writeError = errno;  // standard output closed (`>&-`)
+        return {true, WAVHZ_EXIT_CANNOT_WRITE};
     }
+    int tone[2] = {-1, -1};
+    int reason[2] = {-1, -1};
+    if ((toStandardOutput && !MakePipe(tone)) || !MakePipe(reason)) CannotStart();
     // A signal the caller ignores (nohup, a background job) stays ignored,
-    // here and in the writer.
-    constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
+    // here and in the writer. The others are held across the fork, so that
+    // none is lost between the two processes: the writer takes its own
+    // with their actions as they were, this process once it knows the
+    // writer's pid.
     struct sigaction stop {};
     stop.sa_handler = PassOnStop;
     sigemptyset(&stop.sa_mask);
     struct sigaction before[std::size(kStops)]{};
+    sigset_t stops;
+    sigset_t unblocked;
+    sigemptyset(&stops);
     for (std::size_t k = 0; k < std::size(kStops); ++k) {
         sigaction(kStops[k], nullptr, &before[k]);
         if (before[k].sa_handler != SIG_IGN) sigaction(kStops[k], &stop, nullptr);
+        sigaddset(&stops, kStops[k]);
     }
+    sigprocmask(SIG_BLOCK, &stops, &unblocked);
     const pid_t child = fork();
-    if (child < 0) {
-        std::fprintf(stderr, "wavhz: cannot start the tone writer: %s\n", std::strerror(errno));
-        std::exit(kExitCannotStart);
-    }
+    if (child < 0) CannotStart();
     if (child == 0) {
         for (std::size_t k = 0; k < std::size(kStops); ++k)
             sigaction(kStops[k], &before[k], nullptr);
+        sigprocmask(SIG_SETMASK, &unblocked, nullptr);
+        // Only the write ends: this process's reading of the tone must see
+        // its end, and a writer whose reader went away must see that.
+        close(reason[0]);
+        reasonPipe = reason[1];
+        beforeProcessEnds = SendReason;
         if (toStandardOutput &&
             (dup2(tone[1], STDOUT_FILENO) < 0 || close(tone[0]) != 0 || close(tone[1]) != 0)) {
+            SendReason(0);
             _exit(WAVHZ_EXIT_CANNOT_WRITE);
         }
         const std::int32_t result =
@@ -90,12 +229,14 @@ ChildEnd RunInChild(const ToneRequest &request) {
         _exit(result == WAVHZ_DONE ? 0 : kExitSoftware);
     }
     toneWriter = child;
+    sigprocmask(SIG_SETMASK, &unblocked, nullptr);
+    close(reason[1]);
     if (stopSignal != 0) kill(child, stopSignal);  // one that came before the writer was known
     bool copied = true;
     if (toStandardOutput) {
         close(tone[1]);
-        copied = CopyToStandardOutput(tone[0]);
-        if (!copied) standardOutputError = errno;
+        copied = CopyToStandardOutput(tone[0], WAVHZ_FILE_BYTES(request.seconds));
+        if (!copied) writeError = errno;
         close(tone[0]);  // a writer still writing gets SIGPIPE
     }
     int status = 0;
@@ -106,6 +247,10 @@ ChildEnd RunInChild(const ToneRequest &request) {
         }
     }
     toneWriter = -1;
+    int error = 0;
+    if (read(reason[0], &error, sizeof error) == sizeof error && writeError == 0)
+        writeError = error;
+    close(reason[0]);
     if (stopSignal != 0) {
         // Stopped from outside: end as that signal ends a process.
         std::signal(stopSignal, SIG_DFL);
@@ -129,31 +274,7 @@ int ReportStopped(unsigned long signalNumber) {
     return 128 + number;
 }
 
-std::string WhyCannotWrite(const std::string &output, std::uint64_t bytes) {
-    if (output == "-") return standardOutputError != 0 ? std::strerror(standardOutputError) : "";
-    const std::size_t slash = output.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : output.substr(0, slash);
-    struct stat seen {};
-    if (stat(folder.c_str(), &seen) != 0) return std::strerror(errno);
-    if (!S_ISDIR(seen.st_mode)) return std::strerror(ENOTDIR);
-    const bool exists = stat(output.c_str(), &seen) == 0;
-    if (exists && S_ISDIR(seen.st_mode)) return std::strerror(EISDIR);
-    if (access(exists ? output.c_str() : folder.c_str(), W_OK) != 0) return std::strerror(errno);
-    if (exists && !S_ISREG(seen.st_mode)) return "";
-    rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        bytes > limit.rlim_cur) {
-        return std::strerror(EFBIG);
-    }
-    struct statvfs room {};
-    if (statvfs(folder.c_str(), &room) == 0 && room.f_blocks != 0 &&
-        std::uint64_t{room.f_bavail} * room.f_frsize < bytes) {
-        return std::strerror(ENOSPC);
-    }
-    return "";
-}
+std::string WhyCannotWrite() { return writeError != 0 ? std::strerror(writeError) : ""; }
 
 std::FILE *SummaryStream(const char *output) {
     struct stat file {};

@@ -74,7 +74,7 @@ int ReportStopped(unsigned long status) {
     return 128 + static_cast<int>(status & 0x7F);
 }
 
-std::string WhyCannotWrite(const std::string &, std::uint64_t) { return ""; }
+std::string WhyCannotWrite() { return ""; }
 
 std::FILE *SummaryStream(const char *) { return stdout; }
 

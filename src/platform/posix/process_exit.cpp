@@ -4,6 +4,11 @@
 
 namespace quillox {
 
-void EndProcessNow(int status) { _exit(status); }
+void (*beforeProcessEnds)(int status) = nullptr;
+
+void EndProcessNow(int status) {
+    if (beforeProcessEnds != nullptr) beforeProcessEnds(status);
+    _exit(status);
+}
 
 }  // namespace quillox
