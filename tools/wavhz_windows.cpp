@@ -6,10 +6,25 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/platform.h"
 #include "wavhz_platform.h"
 
 namespace quillox::wavhz {
 namespace {
+
+DWORD writeError = 0;  // why the tone could not be written, or 0
+
+// The tone writer's exit code carries the system's error code beside the
+// status: status | error << 8. (Error codes stay below 2^16, far from the
+// NTSTATUS codes a crash ends with.)
+constexpr int kErrorShift = 8;
+
+// In the tone writer: the library is about to end the process; the reason
+// goes to wavhz in the exit code.
+void EndWithReason(int status) {
+    const DWORD error = GetLastError() & 0xFFFF;
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status) | error << kErrorShift);
+}
 
 // The first argument of a child started to run a request itself.
 constexpr wchar_t kRunRequest[] = L"--run-request";
@@ -65,7 +80,9 @@ ChildEnd RunInChild(const ToneRequest &request) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     // Crashes end with an NTSTATUS such as 0xC0000005.
-    return {code < 0xC0000000, code};
+    if (code >= 0xC0000000) return {false, code};
+    writeError = code >> kErrorShift;
+    return {true, code & ((1u << kErrorShift) - 1)};
 }
 
 // A child that crashed ends with an NTSTATUS such as 0xC0000005.
@@ -74,7 +91,17 @@ int ReportStopped(unsigned long status) {
     return 128 + static_cast<int>(status & 0x7F);
 }
 
-std::string WhyCannotWrite() { return ""; }
+std::string WhyCannotWrite() {
+    if (writeError == 0) return "";
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, writeError, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.'))
+        --length;
+    if (length == 0) return "error " + std::to_string(writeError);
+    return std::string(text, length);
+}
 
 std::FILE *SummaryStream(const char *) { return stdout; }
 
@@ -95,5 +122,6 @@ int wmain(int argc, wchar_t **argv) {
         arg.pop_back();  // the terminator
         args.push_back(std::move(arg));
     }
+    if (runHere) quillox::beforeProcessEnds = EndWithReason;
     return runHere ? RunRequestHere(args) : Run(args);
 }
