@@ -39,15 +39,18 @@
  *        longer than WAVHZ_MAX_NAME_BYTES (199) bytes once converted.
  *   A failed request touches nothing but the file it opened. A file it
  *   created is removed. An existing file keeps every byte when the failure
- *   can be foreseen: on POSIX systems the file-size limit and the room for
- *   the whole file are checked before the first byte changes (the room
- *   reserved where the file system can, otherwise checked against its free
- *   space: ext2/3, FUSE, btrfs), and no SIGXFSZ ends the process. A write
- *   that fails after that (an I/O error, a quota only the write meets), or
- *   any failed write on Windows, empties the file. The RIFF header is
- *   written last, its place cleared first, so a file cut short anywhere (a
- *   killed process, an emptying that failed too) never starts with "RIFF"
- *   and never looks like a complete tone. A symbolic link given as `path`
+ *   can be foreseen: the file-size limit and the room for the whole file
+ *   are checked before the first byte changes (the room reserved where the
+ *   file system can, otherwise counted by its layout against the free space
+ *   the caller may use: ext2/3, FUSE, btrfs, reflinked copies), and no
+ *   SIGXFSZ or SIGPIPE ends the process. A write that fails after that (an
+ *   I/O error, a quota only the write meets) empties the file. The old
+ *   RIFF header's place is cleared before the length changes and the new
+ *   header is written last, so a file cut short anywhere (a killed
+ *   process, an emptying that failed too) never starts with "RIFF" unless
+ *   it is the whole new tone. So when a later call fails on a name an
+ *   earlier one wrote, the name holds the earlier tone whole, or, after an
+ *   unforeseeable failure, an empty file. A symbolic link given as `path`
  *   is followed and never removed; devices, FIFOs and pipes are written as
  *   they are and never truncated or removed. The file is opened
  *   close-on-exec (on Windows, not inherited by child processes).
@@ -63,11 +66,12 @@
  *   Call WAVHZCreate from one thread at a time: the library keeps the
  *   current request in one module-wide record. Calls that overlap anyway
  *   wait for each other (one lock around the request), so each writes its
- *   own tone under its own name; a process forked meanwhile starts with the
- *   lock free. On POSIX systems writers of one name in different processes
- *   take turns (flock on the file), and a failed one never removes what
- *   another wrote. The library prints nothing, logs nothing and starts no
- *   threads.
+ *   own tone under its own name. A process forked meanwhile starts with
+ *   the lock free and without the call's file. A thread cancelled during a
+ *   call finishes the call first (cancellation is held off until it
+ *   returns). Writers of one name in different processes take turns (a lock
+ *   on the file), and a failed one never removes what another wrote. The
+ *   library prints nothing, logs nothing and starts no threads.
  */
 #ifndef QUILLOX_WAV_FREQUENCY_H
 #define QUILLOX_WAV_FREQUENCY_H
