@@ -82,9 +82,15 @@ endif()
 # case ends by its own alarm rather than hang.
 add_executable(threaded_host threaded_host.c)
 target_link_libraries(threaded_host PRIVATE QuilloxWAVFrequency quillox_warnings Threads::Threads)
-file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/threaded-host)
 foreach(case IN ITEMS fork-and-call fork-and-idle cancel)
+  if(QUILLOX_SANITIZE AND case MATCHES "^fork")
+    quillox_add_skipped_test(threaded_host_${case}
+      "AddressSanitizer's allocator (GCC 12) stays locked in a child forked while another thread allocates")
+    continue()
+  endif()
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
   add_test(NAME threaded_host_${case}
            COMMAND threaded_host ${case} ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
-  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
+  set_tests_properties(threaded_host_${case} PROPERTIES
+    ENVIRONMENT "${test_environment}" SKIP_RETURN_CODE 77)
 endforeach()
