@@ -3,14 +3,18 @@
 //   - the smallest |theta - k pi|, k not 0, over every float below 2^51;
 //   - the largest |k| / |theta - k pi| over every float below
 //     kSmallThetaLimit;
-//   - pi and 1/pi as the header splits and rounds them.
-// Prints what it finds; exits 1 if the header says otherwise.
+//   - pi and 1/pi as the header splits and rounds them;
+//   - for the reference sine (src/tone/correctly_rounded_sine.h), the
+//     smallest |theta - k pi / 2| over every float in [pi / 4, 2^51) and
+//     where it lies, the premise its reduction rests on.
+// Prints what it finds; exits 1 if the headers say otherwise.
 //
 // Each binade holds the floats theta = m 2^e, 2^23 <= m < 2^24. With F the
 // fraction bits of 2^e / pi (128 of them, from MPFR), m F modulo 2^128 is the
 // fraction of theta / pi to within m 2^-128 < 2^-104: its distance to the
 // nearest integer times pi is |theta - k pi|. Binades below 2 hold no
-// theta with both k not 0 and |theta - k pi| < 1.
+// theta with both k not 0 and |theta - k pi| < 1. The same with the fraction
+// bits of 2^(e + 1) / pi gives theta's distance to multiples of pi / 2.
 #include <bit>
 #include <cmath>
 #include <cstdint>  // before mpfr.h, for its intmax_t functions
@@ -19,6 +23,7 @@
 
 #include <mpfr.h>
 
+#include "tone/correctly_rounded_sine.h"
 #include "tone/fast_sine.h"
 
 namespace {
@@ -140,5 +145,30 @@ int main() {
     Check(ratio <= quillox::kLargestKOverX && quillox::kLargestKOverX < 1.01 * ratio,
           "kLargestKOverX is it, to two digits and from above");
     Check(largestRatioTheta == quillox::kLargestKOverXTheta, "kLargestKOverXTheta is it");
+
+    std::printf("Every float theta in [pi / 4, 2^51), for the reference sine:\n");
+    Fixed nearestQuarter = ~Fixed{0};  // the smallest distance of theta * 2 / pi to an integer
+    double nearestQuarterTheta = 0;
+    for (int e = -24; e <= 27; ++e) {
+        const Fixed fraction = FractionOfPowerOverPi(e + 1);
+        const double scale = std::ldexp(1.0, e);
+        for (std::uint64_t m = 1u << 23; m < (1u << 24); ++m) {
+            const double theta = static_cast<double>(m) * scale;
+            if (theta < M_PI / 4) continue;  // not reduced
+            const Fixed f = fraction * m;
+            const Fixed distance = (f >> 127) != 0 ? -f : f;
+            if (distance < nearestQuarter) {
+                nearestQuarter = distance;
+                nearestQuarterTheta = theta;
+            }
+        }
+    }
+    const double smallestQuarter = reduced(nearestQuarter) / 2;
+    std::printf("  smallest |theta - k pi / 2| = %.4g = 2^%.2f at theta = %a\n", smallestQuarter,
+                std::log2(smallestQuarter), nearestQuarterTheta);
+    Check(quillox::kSmallestQuarterTurnRemainder <= smallestQuarter &&
+              smallestQuarter < 1.01 * quillox::kSmallestQuarterTurnRemainder,
+          "kSmallestQuarterTurnRemainder is it, to two digits and from below");
+    Check(nearestQuarterTheta == quillox::kNearestToQuarterTurn, "kNearestToQuarterTurn is it");
     return failures == 0 ? 0 : 1;
 }

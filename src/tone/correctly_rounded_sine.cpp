@@ -50,22 +50,29 @@ struct Reduced {
 
 // The reduction of a float theta in [pi / 4, 2^51): theta * 2 / pi modulo 4
 // in fixed point, from integer products alone, so that every target
-// computes it exactly alike. theta = m 2^e with m < 2^24 and e <= 27; m
-// times the first 256 bits of 2 / pi is exact in 280 bits, and the bits of
-// 2 / pi left out change theta * 2 / pi by less than m 2^(e - 256) <=
-// 2^-205. Of the product, the two bits above the point are the quadrant
-// and the 192 below it the fraction f.
-// Over every float below 2^51, |f| (taken in [-1/2, 1/2)) is at least
-// 2^-29.6 (|theta - k pi / 2| >= 2^-28.9, proofs/exhaustive_sine.cpp
-// meets them all): f keeps at least 162 significant bits, of which the
-// first 106 or so make a double-double within 2^-105 of it. Times pi / 2
-// as a double-double, x is within 2^-102.5 of its value, relatively.
+// computes it exactly alike. Of the product, the two bits above the point
+// are the quadrant and the 192 below it the fraction f.
+constexpr int kExponentBias = 1023 + 52;    // a double is its 53-bit integer significand
+                                            // times 2^(exponent field - kExponentBias)
+constexpr int kFloatDroppedBits = 52 - 23;  // a float's significand has 24 bits: the
+                                            // double's low 29 are 0
+constexpr int kTwoOverPiBits = 256;         // of 2 / pi, in sine_table::kTwoOverPi
+constexpr int kWordBits = 64;
+constexpr int kDoubleBits = 53;
+// The premise, from proofs/reduction_search.cpp: |f| = |theta - k pi / 2|
+// 2 / pi >= 2^-29.55 puts f's first bit among its top 30.
+static_assert(kSmallestQuarterTurnRemainder / 0x1.921fb54442d18p+0 > 0x1p-30);
+
 [[gnu::always_inline]] inline Reduced Reduce(double theta) {
     if (theta < kQuarterPi) return {0, {theta, 0}};
     const auto bits = std::bit_cast<std::uint64_t>(theta);
     const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
-    const auto m = static_cast<std::uint32_t>(mantissa >> 29);  // a float's low 29 bits are 0
-    const int e = static_cast<int>(bits >> 52) - 1075 + 29;
+    // theta = m 2^e exactly, m < 2^24, -24 <= e <= 27 (pi / 4 <= theta < 2^51).
+    const auto m = static_cast<std::uint32_t>(mantissa >> kFloatDroppedBits);
+    const int e = static_cast<int>(bits >> 52) - kExponentBias + kFloatDroppedBits;
+    // m times the first 256 bits of 2 / pi: exact in 280 bits. The bits of
+    // 2 / pi left out change theta * 2 / pi by less than m 2^(e - 256) <=
+    // 2^-205.
     std::uint32_t product[11] = {};
     std::uint64_t carry = 0;
     for (int k = 0; k < 8; ++k) {
@@ -74,11 +81,11 @@ struct Reduced {
         carry = sum >> 32;
     }
     product[8] = static_cast<std::uint32_t>(carry);
-    const int point = 256 - e;  // theta * 2 / pi = product * 2^-point, point in [229, 280]
+    const int point = kTwoOverPiBits - e;  // theta * 2 / pi = product 2^-point, point in [229, 280]
     unsigned quadrant = static_cast<unsigned>(BitsFrom(product, point)) & 3;
-    std::uint64_t f2 = BitsFrom(product, point - 64);
-    std::uint64_t f1 = BitsFrom(product, point - 128);
-    std::uint64_t f0 = BitsFrom(product, point - 192);
+    std::uint64_t f2 = BitsFrom(product, point - kWordBits);
+    std::uint64_t f1 = BitsFrom(product, point - 2 * kWordBits);
+    std::uint64_t f0 = BitsFrom(product, point - 3 * kWordBits);
     const bool negative = (f2 >> 63) != 0;  // f >= 1/2: take f - 1 and the next quadrant
     if (negative) {
         quadrant = (quadrant + 1) & 3;
@@ -86,13 +93,22 @@ struct Reduced {
         f1 = ~f1 + (f0 == 0 ? 1 : 0);
         f2 = ~f2 + (f0 == 0 && f1 == 0 ? 1 : 0);
     }
-    // 2^-29.6 <= |f| <= 1/2 puts its first bit among f2's top 30. (The
-    // shifts in two steps stay defined where lead is 0.)
+    // 2^-29.55 <= |f| <= 1/2: its first bit is among f2's top 30 (above),
+    // so f keeps at least 162 significant bits. (The shifts in two steps
+    // stay defined where lead is 0.)
     const int lead = std::countl_zero(f2);
-    const std::uint64_t top = f2 << lead | (f1 >> 1) >> (63 - lead);
-    const std::uint64_t next = f1 << lead | (f0 >> 1) >> (63 - lead);
-    const double head = static_cast<double>(top >> 11) * PowerOfTwo(-53 - lead);  // exact
-    const double tail = static_cast<double>(top << 53 | next >> 11) * PowerOfTwo(-117 - lead);
+    const std::uint64_t top = f2 << lead | (f1 >> 1) >> (kWordBits - 1 - lead);
+    const std::uint64_t next = f1 << lead | (f0 >> 1) >> (kWordBits - 1 - lead);
+    // f's first 53 bits, exactly; then its next 64, rounded to a double:
+    // the pair is within 2^-104.99 |f| of f (the tail's rounding, half an
+    // ulp of a tail below 2^-52 |f|, is 2^-105 |f|; the bits past the 117th
+    // add less than 2^-116 |f|).
+    constexpr int kTailShift = kWordBits - kDoubleBits;
+    const double head = static_cast<double>(top >> kTailShift) * PowerOfTwo(-kDoubleBits - lead);
+    const double tail = static_cast<double>(top << kDoubleBits | next >> kTailShift) *
+                        PowerOfTwo(-kDoubleBits - kWordBits - lead);
+    // Times pi / 2 as a double-double: x within 2^-102.5 of its value,
+    // relatively.
     const DoubleDouble x = Multiply(FastTwoSum(head, tail), sine_table::kHalfPi);
     return {quadrant, negative ? Negated(x) : x};
 }

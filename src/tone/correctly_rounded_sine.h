@@ -16,6 +16,13 @@ namespace quillox {
 // Any other argument gets the C library's sine.
 double CorrectlyRoundedSine(double theta);
 
+// What its reduction rests on: over every float theta in [pi / 4, 2^51),
+// |theta - k pi / 2| is at least kSmallestQuarterTurnRemainder (2^-28.89),
+// the smallest at kNearestToQuarterTurn. proofs/reduction_search.cpp finds
+// both by trying every such float and fails where these say otherwise.
+inline constexpr double kSmallestQuarterTurnRemainder = 2.01e-9;
+inline constexpr double kNearestToQuarterTurn = 0x1.47d0fep+34;
+
 // The two phases the sine runs, for the proof. The first (error below
 // 2^-63) decides all but about 1 in 1,500 arguments; the second (below
 // 2^-98) every one that remains. `decided` is false where the phase's
