@@ -45,9 +45,11 @@ std::vector<Stretch> Stretches(std::uint64_t samples) {
         44100, INT32_MAX, INT32_MIN, INT32_MIN + 1, 19999, 1 << 24, 16777217};
     std::mt19937 random(20261208);  // fixed, so that a failure repeats
     for (int k = 0; k < 4; ++k) frequencies.push_back(static_cast<std::int32_t>(random()));
-    // 65536 is the largest amplitude that never saturates; 65537 and -65538 can.
+    // 65536 is the largest amplitude that never saturates; 65537 and -65538
+    // can. +-131072 (level 1310720) saturate and are powers of two: a form
+    // of the loop of its own.
     const float amplitudes[] = {
-        0, 1, -1, 2, -2, 3, 65536, 65537, -65538, 214748364.0f, -214748364.0f};
+        0, 1, -1, 2, -2, 3, 65536, 65537, -65538, 131072, -131072, 214748364.0f, -214748364.0f};
     const std::uint32_t starts[] = {0, 441000 - 5, 123456789, 2147449499 - 40000, kLastIndex + 1};
     const std::uint64_t cases = frequencies.size() * std::size(amplitudes) * std::size(starts);
     const auto count = static_cast<std::uint32_t>(samples / cases) | 1;
