@@ -141,9 +141,10 @@ struct Expansion {
 
 // The first phase: the table's terms in double-double, the series terms in
 // double from t's head: cos t - 1 to t^6 and sin t - t to t^7 (the next
-// terms are below 2^-79 and 2^-90 |t|). Error below 2^-66 of the result:
-// the series terms (at most 2^-17 of it) are within 2^-50 of their own
-// value, the rest within 2^-100; the first phase claims 2^-63.
+// terms, t^8 / 8! and t^9 / 9! for |t| <= 2^-8, are below 2^-79 and 2^-90).
+// Error below 2^-66 of the result: the series terms (at most 2^-16 of it,
+// at i = 1 with t near -2^-8) are within 2^-50 of their own value, the rest
+// within 2^-100; the first phase claims 2^-63.
 constexpr double kFirstPhaseBound = 0x1p-63;
 
 [[gnu::always_inline]] inline DoubleDouble FirstPhase(const Expansion &s) {
@@ -161,7 +162,7 @@ constexpr double kFirstPhaseBound = 0x1p-63;
 }
 
 // The second phase: everything in double-double, cos t - 1 to t^10 and
-// sin t - t to t^11 (the next terms are below 2^-124 and 2^-136 |t|), the
+// sin t - t to t^11 (the next terms are below 2^-124 and 2^-136), the
 // coefficients past 1/5! in double, where their terms need no more. Error
 // below 2^-100 of the result with the reduction's 2^-102.5; the second phase
 // claims 2^-98.

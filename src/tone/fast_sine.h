@@ -57,7 +57,7 @@ inline constexpr double kPiTailBeyond2 = 0x1p-108;  // |pi - kPi1 - kPi2| = 2^-1
 //   52 bits.
 //   x2 = x1 - k kPi2 and x3 = x2 - k kPi3 each round once: x3 is within
 //   2.01 u |x| of x for every theta (the part of pi beyond kPi3 adds |k|
-//   2^-160 at most, under 2^-108 |x|).
+//   2^-160 at most, under 2^-83 |x|: |k| < 2^48.6, |x| >= kSmallestReduced > 2^-28).
 // theta below kSmallThetaLimit keeps |k| below 2^27: leaving kPi3 out adds
 // |k| kPiTailBeyond2 < 2^-81 absolute, under u |x|, and x2 alone is within
 // 2.01 u |x| of x.
