@@ -86,6 +86,14 @@ run_tests() {  # TARGET PRESET [CTEST ARGUMENT...]
   count[passed]=$((count[passed] + total - failures - skipped))
   count[failed]=$((count[failed] + failures))
   count[skipped]=$((count[skipped] + skipped))
+  # Which fast sample loops ran on this processor, and which it lacks.
+  local ran lacked
+  ran=$(sed -n 's/.*Test *#[0-9]*: SynthesisPaths.MatchTheReferenceLoop\/\([a-z0-9_]*\) .* Passed.*/\1/p' "$log" |
+    { grep -v '^LibrarySine$' || true; } | tr '\n' ' ')
+  lacked=$(sed -n 's/.*Test *#[0-9]*: SynthesisPaths.MatchTheReferenceLoop\/\([a-z0-9_]*\) .*Skipped.*/\1/p' "$log" |
+    { grep -v '^LibrarySine$' || true; } | tr '\n' ' ')
+  [ -z "$ran" ] || result+="; fast loops run: ${ran% }"
+  [ -z "$lacked" ] || result+="; lacked here: ${lacked% }"
   local reruns
   reruns=$(grep -c "Wine's server dropped the program" \
     "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null || true)
