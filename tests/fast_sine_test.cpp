@@ -2,8 +2,11 @@
 // and the reference's own, measured against MPFR on float arguments theta
 // across the range each is given and on the floats nearest to multiples of
 // pi, where the reduction loses the most; and the running theta against the
-// reference's division. A coefficient, reduction step or window changed
-// unsafely fails here before any sample differs.
+// reference's division. A coefficient or reduction step changed unsafely
+// fails here before any sample differs, and so does a theta window narrowed
+// below the running product's drift (RunningThetaIsTheReferenceTheta); a
+// sine's window narrowed below its error budget fails to compile
+// (CoveredByItsWindow in src/tone/fast_sine.h).
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
