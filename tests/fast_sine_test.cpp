@@ -134,7 +134,8 @@ TEST(FastSine, PlainReductionOverEveryFloat) {
 }
 
 // theta by a running product against the reference's division, over long
-// runs of indices at many periods, anchored and advanced as the loop does for
+// runs of indices at many periods, anchored and advanced by the loop's own
+// steps (AnchoredProduct, NextProduct) as the loop schedules them for
 // blocks of 1, 8 and 32 samples: q stays within the drift the window
 // counts on, and every lane the window passes has the reference's theta.
 TEST(FastSine, RunningThetaIsTheReferenceTheta) {
@@ -153,7 +154,8 @@ TEST(FastSine, RunningThetaIsTheReferenceTheta) {
                 const std::uint32_t span = block * kAnchorBlocks;
                 for (std::uint32_t anchor = start; anchor - start < 200'000; anchor += span) {
                     for (std::uint32_t lane = 0; lane < block; ++lane) {
-                        double q = (static_cast<double>(anchor) + lane) * c;
+                        double q =
+                            AnchoredProduct<ScalarLanes>(static_cast<double>(anchor) + lane, c);
                         for (std::uint32_t i = anchor + lane; i - anchor < span; i += block) {
                             if (i < anchor) break;  // past 2^32 - 1
                             const double exact =
@@ -171,7 +173,7 @@ TEST(FastSine, RunningThetaIsTheReferenceTheta) {
                                     << frequencyHz << " Hz, sample " << i;
                             }
                             ++compared;
-                            q += block * c;
+                            q = NextProduct<ScalarLanes>(q, block * c);
                         }
                     }
                 }

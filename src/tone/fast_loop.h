@@ -107,8 +107,9 @@ private:
     // q for each lane afresh from the index of the block's first sample.
     void Anchor(std::uint32_t block) {
         const double first = static_cast<double>(firstIndex_) + double{kBlock} * block;
-        ForEachVector<kVectors>(
-            [&](auto j) { q_[j] = L::Mul(L::Add(L::Splat(first), offsets_[j]), perSample_); });
+        ForEachVector<kVectors>([&](auto j) {
+            q_[j] = AnchoredProduct<L>(L::Add(L::Splat(first), offsets_[j]), perSample_);
+        });
     }
 
     // w of the next block, or the sine alone for power-of-two amplitudes;
@@ -118,7 +119,7 @@ private:
         ForEachVector<kVectors>([&](auto j) {
             typename L::Mask thetaUnsure;
             const typename L::Doubles theta = ThetaFromProduct<L>(q_[j], thetaUnsure);
-            q_[j] = L::Add(q_[j], step_);
+            q_[j] = NextProduct<L>(q_[j], step_);
             const typename L::Doubles s = Kernel::template Sine<L>(theta);
             next[j] = L::Select(thetaUnsure, L::Splat(kOnMidpoint),
                                 kPowerOfTwo ? s : L::Mul(s, amplitudes_));

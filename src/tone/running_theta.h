@@ -43,6 +43,18 @@ inline double PhasePerSample(float period) {
     return kPhaseFactor * (1.0 / static_cast<double>(period));  // 1/infinity is 0
 }
 
+// q at an anchor, RN(i c), from each lane's sample index i (exact as a double).
+template <Lanes L>
+typename L::Doubles AnchoredProduct(typename L::Doubles index, typename L::Doubles perSample) {
+    return L::Mul(index, perSample);
+}
+
+// q one block of B samples on, RN(q + B c): `step` is B c, exact.
+template <Lanes L>
+typename L::Doubles NextProduct(typename L::Doubles q, typename L::Doubles step) {
+    return L::Add(q, step);
+}
+
 // theta = float(q) as a double, and in `unsure` the lanes where that may not
 // be the reference's theta.
 template <Lanes L>
