@@ -14,6 +14,31 @@
 // too close to a midpoint, between 1 in 17,000 and 1 in 100,000 of them
 // (bench/fallback_rate.cpp), are recomputed with the reference loop.
 //
+// The error budget, every term with its unit and where it is bounded:
+//
+//   term                            unit             value       bounded at
+//   theta: q against Q              ulps of Q        37          running_theta.h kThetaDriftUlps
+//                                                                (5.01 at an anchor, + 1/2 a block)
+//   theta's window                  ulps of Q        64          running_theta.h kThetaWindow
+//   small-theta sine (|theta| < 4e8, fast_sine.h SmallThetaSine):
+//     approximation                 u |sin|          616.88      proofs/sine_coefficients.sollya
+//     evaluation                    u |sin|          6.2         proofs/sine_bounds.cpp
+//     reduction                     u |sin|          2.01 x      kFusedReductionError times
+//                                                    x / sin x   XOverSinXAtMost(1.5709)
+//     bound                         u |sin|          640         kBound (the three, asserted)
+//   large-theta sine (fused only, fast_sine.h LargeThetaSine):
+//     approximation, evaluation     u |sin|          3.44, 5.5   as above
+//     reduction                     u |sin|          2.01 x      XOverSinXAtMost(1.66)
+//     bound                         u |sin|          13          kBound
+//   reference sine                  ulps of w        1           correctly rounded (half an ulp)
+//   the two w = amplitude * sine    ulps of w        1 + 1       one rounding each
+//   w's window                      ulps of w        4096, 64    kWindow >= 3 (bound + 1 + 2),
+//                                                                CoveredByItsWindow
+//
+// u = 2^-53; an error of B u |sin| is at most B ulps of w, since w is the
+// sine times the amplitude, rounded once. Every sum and window is checked at
+// compile time beside its terms; ./build.sh proofs reruns every generator.
+//
 // Included by one file per instruction set, each built with its own flags:
 // everything here has internal linkage, so that no copy compiled for one
 // instruction set can stand in for another's. Each file supplies a type that

@@ -153,6 +153,17 @@ typename L::Doubles OddPolynomial(typename L::Doubles x, const double (&coeffici
 // roundings of the two w's (1 + 1), each at most an ulp of w. A window
 // covers that with a margin of three.
 inline constexpr double kReferenceSineError = 1;
+
+// An upper bound of x / sin x for 0 < x <= 2: the sine's series cut after a
+// negative term is below sin x there (its terms shrink), and the factor
+// covers the roundings of this very sum.
+constexpr double XOverSinXAtMost(double x) {
+    const double z = x * x;
+    const double sineFromBelow =
+        x * (1 - z / 6 * (1 - z / 20 * (1 - z / 42 * (1 - z / 72 * (1 - z / 110)))));
+    return x / sineFromBelow * (1 + 0x1p-40);
+}
+
 template <typename Sine>
 concept CoveredByItsWindow = Sine::kApproximationError + Sine::kEvaluationError +
                                      Sine::kReductionError <=
@@ -167,8 +178,9 @@ struct SmallThetaSine {
                                                 -0x1.ae03f1d47db56p-26, 0x1.52db7364dac72p-33};
     static constexpr double kApproximationError = 616.88;  // ibid.
     static constexpr double kEvaluationError = 6.2;        // proofs/sine_bounds.cpp
-    // x / sin x <= 1.5709 below kSmallReducedLimit.
-    static constexpr double kReductionError = kFusedReductionError * 1.5709;
+    // Relative to sin x: x / sin x < 1.5710 below kSmallReducedLimit.
+    static constexpr double kReductionError =
+        kFusedReductionError * XOverSinXAtMost(kSmallReducedLimit);
     static constexpr double kBound = 640;
     static constexpr std::uint64_t kWindow = 4096;
 
@@ -185,6 +197,7 @@ struct SmallThetaSine {
     }
 };
 static_assert(CoveredByItsWindow<SmallThetaSine>);
+static_assert(XOverSinXAtMost(kSmallReducedLimit) < 1.5710);
 static_assert(kPlainReductionError <= kFusedReductionError);
 
 // Any theta, with fused multiply-adds only: |x| < kLargeReducedLimit, P of
@@ -196,8 +209,9 @@ struct LargeThetaSine {
         -0x1.ae62efae193b4p-26, 0x1.60d76d9af720ap-33, -0x1.9d49750f63588p-41};
     static constexpr double kApproximationError = 3.44;  // ibid.
     static constexpr double kEvaluationError = 5.5;      // proofs/sine_bounds.cpp
-    // x / sin x <= 1.6667 below kLargeReducedLimit.
-    static constexpr double kReductionError = kFusedReductionError * 1.6667;
+    // Relative to sin x: x / sin x < 1.6668 below kLargeReducedLimit.
+    static constexpr double kReductionError =
+        kFusedReductionError * XOverSinXAtMost(kLargeReducedLimit);
     static constexpr double kBound = 13;
     static constexpr std::uint64_t kWindow = 64;
 
@@ -209,6 +223,7 @@ struct LargeThetaSine {
     }
 };
 static_assert(CoveredByItsWindow<LargeThetaSine>);
+static_assert(XOverSinXAtMost(kLargeReducedLimit) < 1.6668);
 
 }  // namespace
 }  // namespace quillox
