@@ -100,18 +100,13 @@ int main(int argc, char **argv) {
     Mode mode = Mode::kFast;
     if (argc == 2 && std::strcmp(argv[1], "strict") == 0) {
         mode = Mode::kStrict;
-    } else if (argc == 2 && std::strcmp(argv[1], "mpfr") == 0) {
+    } else if (argc == 2 &&
+               (std::strcmp(argv[1], "mpfr") == 0 || std::strcmp(argv[1], "sample") == 0)) {
 #if !defined(QUILLOX_WITH_MPFR)
         std::fprintf(stderr, "exhaustive_sine: built without MPFR\n");
         return 64;
 #endif
-        mode = Mode::kMpfr;
-    } else if (argc == 2 && std::strcmp(argv[1], "sample") == 0) {
-#if !defined(QUILLOX_WITH_MPFR)
-        std::fprintf(stderr, "exhaustive_sine: built without MPFR\n");
-        return 64;
-#endif
-        mode = Mode::kSample;
+        mode = std::strcmp(argv[1], "mpfr") == 0 ? Mode::kMpfr : Mode::kSample;
     } else if (argc != 1 && !(argc == 2 && std::strcmp(argv[1], "fast") == 0)) {
         std::fprintf(stderr, "usage: exhaustive_sine [fast|strict|mpfr|sample]\n");
         return 64;
