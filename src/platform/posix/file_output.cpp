@@ -130,19 +130,19 @@ enum class Reopened { kOpened, kGone, kFailed };
 Reopened OpenExisting(const char *name, OpenedOutput &output) {
 #if defined(O_PATH)
     const int pin = open(name, O_PATH | O_CLOEXEC);
-#else
-    const int pin = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-#endif
     if (pin < 0) return errno == ENOENT ? Reopened::kGone : Reopened::kFailed;
+#else
+    const int pin = -1;  // nothing holds a file unopened here: the reopen counts as finding it
+#endif
     output.fd = OpenForCall(name, kOpenFlags | O_CREAT);
     const KeepErrno keep;
     struct stat pinned {};
     struct stat opened {};
-    if (output.fd >= 0 && fstat(pin, &pinned) == 0 && fstat(output.fd, &opened) == 0 &&
+    if (pin >= 0 && output.fd >= 0 && fstat(pin, &pinned) == 0 && fstat(output.fd, &opened) == 0 &&
         !SameFile(pinned, opened)) {
         output.created = OwnName(output.fd, output.createdName);
     }
-    close(pin);
+    if (pin >= 0) close(pin);
     return output.fd >= 0 ? Reopened::kOpened : Reopened::kFailed;
 }
 
