@@ -1,6 +1,7 @@
 // wavhz on POSIX systems: the request runs in a forked child, the tone
 // writer, which tells this process why a write failed before it ends.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -63,9 +65,25 @@ bool MakePipe(int (&ends)[2]) {
     return ends[0] >= 0 && ends[1] >= 0;
 }
 
-// Whether the copy should give up: a write or read that a stop signal
-// interrupted ends it; any other interruption is tried again.
-bool Retry(ssize_t result) { return result < 0 && errno == EINTR && stopSignal == 0; }
+// The copy runs with the stop signals held, and waits for its descriptors
+// in ppoll, which lets them in: a stop that came before the wait, or during
+// it, ends the wait and the copy; none can slip in between a check and a
+// blocking call. After the wait a read does not block, and a write of at
+// most PIPE_BUF bytes into a pipe does not either.
+sigset_t whileWaiting;  // the mask ppoll waits with: the stops let in
+
+// False, with errno EINTR, when a stop signal came.
+bool WaitFor(int fd, short events) {
+    pollfd watched{fd, events, 0};
+    while (stopSignal == 0) {
+        if (ppoll(&watched, 1, nullptr, &whileWaiting) >= 0) return true;
+        if (errno != EINTR) return true;  // the call itself then says what is wrong
+    }
+    errno = EINTR;
+    return false;
+}
+
+constexpr std::size_t kChunk = PIPE_BUF;
 
 // Copies everything from `from` to standard output as it comes, written
 // where standard output stands (a pipe, a device, a file opened to append),
@@ -74,17 +92,18 @@ bool Retry(ssize_t result) { return result < 0 && errno == EINTR && stopSignal =
 bool CopyInOrder(int from) {
     char buffer[1 << 16];
     for (;;) {
-        ssize_t got;
-        do got = read(from, buffer, sizeof buffer);
-        while (Retry(got));
+        if (!WaitFor(from, POLLIN)) return false;
+        const ssize_t got = read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return got == 0;
-        for (const char *next = buffer; got > 0;) {
-            const ssize_t put = write(STDOUT_FILENO, next, static_cast<std::size_t>(got));
-            if (Retry(put)) continue;
+        for (ssize_t done = 0; done < got;) {
+            if (!WaitFor(STDOUT_FILENO, POLLOUT)) return false;
+            const auto count = std::min<std::size_t>(kChunk, static_cast<std::size_t>(got - done));
+            const ssize_t put = write(STDOUT_FILENO, buffer + done, count);
+            if (put < 0 && errno == EINTR) continue;
             if (put == 0) errno = ENOSPC;
             if (put <= 0) return false;
-            next += put;
-            got -= put;
+            done += put;
         }
     }
 }
@@ -130,21 +149,21 @@ bool CopyHeaderLast(int from, off_t start, const struct stat &file, std::uint64_
     char buffer[1 << 16];
     std::uint64_t received = 0;
     for (;;) {
-        ssize_t got;
-        do got = read(from, buffer, sizeof buffer);
-        while (Retry(got));
+        if (!WaitFor(from, POLLIN)) return giveBack();
+        ssize_t got = read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
         if (got < 0) return giveBack();
         if (got == 0) break;
         const char *next = buffer;
         for (; got > 0 && received < kHeaderBytes; --got) header[received++] = *next++;
-        while (got > 0) {
-            const ssize_t put = pwrite(STDOUT_FILENO, next, static_cast<std::size_t>(got),
+        for (ssize_t left = got; left > 0;) {
+            const ssize_t put = pwrite(STDOUT_FILENO, next, static_cast<std::size_t>(left),
                                        start + static_cast<off_t>(received));
-            if (Retry(put)) continue;
+            if (put < 0 && errno == EINTR) continue;
             if (put == 0) errno = ENOSPC;
             if (put <= 0) return giveBack();
             next += put;
-            got -= put;
+            left -= put;
             received += static_cast<std::uint64_t>(put);
         }
     }
@@ -229,16 +248,19 @@ ChildEnd RunInChild(const ToneRequest &request) {
         _exit(result == WAVHZ_DONE ? 0 : kExitSoftware);
     }
     toneWriter = child;
-    sigprocmask(SIG_SETMASK, &unblocked, nullptr);
     close(reason[1]);
-    if (stopSignal != 0) kill(child, stopSignal);  // one that came before the writer was known
     bool copied = true;
     if (toStandardOutput) {
+        // The stops stay held while copying, let in by each wait (WaitFor).
+        whileWaiting = unblocked;
+        for (const int signal : kStops) sigdelset(&whileWaiting, signal);
         close(tone[1]);
         copied = CopyToStandardOutput(tone[0], WAVHZ_FILE_BYTES(request.seconds));
         if (!copied) writeError = errno;
         close(tone[0]);  // a writer still writing gets SIGPIPE
     }
+    sigprocmask(SIG_SETMASK, &unblocked, nullptr);
+    if (stopSignal != 0) kill(child, stopSignal);  // one the writer may not have had
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
