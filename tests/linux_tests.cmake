@@ -96,6 +96,11 @@ foreach(case IN ITEMS fork-and-call fork-and-idle cancel)
       "AddressSanitizer's allocator (GCC 12) stays locked in a child forked while another thread allocates")
     continue()
   endif()
+  if(CMAKE_CROSSCOMPILING AND case MATCHES "^fork")
+    quillox_add_skipped_test(threaded_host_${case}
+      "qemu-user itself can hang in a child forked while another guest thread runs (1 run in 5 here)")
+    continue()
+  endif()
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
   add_test(NAME threaded_host_${case}
            COMMAND threaded_host ${case} ${CMAKE_CURRENT_BINARY_DIR}/threaded-host/${case})
