@@ -1,6 +1,5 @@
 // The lock that makes overlapping calls take turns, and what a call must
 // not hand on to a process forked meanwhile or lose to a cancelled thread.
-#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
