@@ -115,7 +115,7 @@ bool CopyInOrder(int from) {
 // anywhere never leaves what looks like a whole tone. False, with errno,
 // when it cannot (what it added taken away again).
 bool CopyHeaderLast(int from, off_t start, const struct stat &file, std::uint64_t total) {
-    constexpr std::size_t kHeaderBytes = 44;
+    constexpr std::size_t kHeaderBytes = WAVHZ_FILE_BYTES(0);  // the RIFF, format and data headers
     const auto end = static_cast<std::uint64_t>(start) + total;
     rlimit limit{};
     if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
