@@ -15,6 +15,8 @@ sollya proofs/sine_coefficients.sollya >"$build/sine_coefficients.txt"
 cat "$build/sine_coefficients.txt"
 echo "== proofs/sine_bounds.cpp"
 "$build/proofs/sine_bounds" "$build/sine_coefficients.txt" || status=1
+echo "== proofs/phase_bounds.cpp"
+"$build/proofs/phase_bounds" || status=1
 echo "== proofs/reduction_search.cpp"
 "$build/proofs/reduction_search" || status=1
 

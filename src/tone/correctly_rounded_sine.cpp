@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "tone/double_double.h"
+#include "tone/sine_phases.h"
 #include "tone/sine_table.h"
 
 // Every step rounds to double: x87's excess precision would change results.
@@ -28,8 +29,6 @@ constexpr double kLargest = 0x1p51;
 double PowerOfTwo(int n) {
     return std::bit_cast<double>(static_cast<std::uint64_t>(n + 1023) << 52);
 }
-
-DoubleDouble Negated(DoubleDouble a) { return {-a.hi, -a.lo}; }
 
 // theta = quadrant * pi / 2 + x, with |x| <= pi / 4 (a hair more after
 // rounding).
@@ -113,20 +112,8 @@ static_assert(kSmallestQuarterTurnRemainder / 0x1.921fb54442d18p+0 > 0x1p-30);
     return {quadrant, negative ? Negated(x) : x};
 }
 
-// sin(theta) for theta = quadrant * pi / 2 + x, x = a + t with a = i / 128
-// the nearest table angle (|t| <= 2^-8, a hair more):
-//   sin(a + t) = S + C t + S (cos t - 1) + C (sin t - t)
-//   cos(a + t) = C - S t + C (cos t - 1) - S (sin t - t)
-// with S = sin a, C = cos a from the table. The odd quadrants take the
-// cosine: `lead` is S or C, `slope` C or -S.
-struct Expansion {
-    DoubleDouble lead;
-    DoubleDouble slope;
-    DoubleDouble t;
-    bool negate;  // the result's sign
-};
-
-[[gnu::always_inline]] inline Expansion Expand(const Reduced &reduced) {
+// The table entry nearest x and the t left over (tone/sine_phases.h).
+[[gnu::always_inline]] inline Expansion<double> Expand(const Reduced &reduced) {
     const bool cosine = (reduced.quadrant & 1) != 0;
     const bool negativeX = reduced.x.hi < 0;
     const DoubleDouble x = negativeX ? Negated(reduced.x) : reduced.x;
@@ -137,53 +124,6 @@ struct Expansion {
     const sine_table::Entry &entry = kEntries[i];
     return {cosine ? entry.cosine : entry.sine, cosine ? Negated(entry.sine) : entry.cosine, t,
             (reduced.quadrant >= 2) != (negativeX && !cosine)};
-}
-
-// The first phase: the table's terms in double-double, the series terms in
-// double from t's head: cos t - 1 to t^6 and sin t - t to t^7 (the next
-// terms, t^8 / 8! and t^9 / 9! for |t| <= 2^-8, are below 2^-79 and 2^-90).
-// Error below 2^-66 of the result: the series terms (at most 2^-16 of it,
-// at i = 1 with t near -2^-8) are within 2^-50 of their own value, the rest
-// within 2^-100; the first phase claims 2^-63.
-constexpr double kFirstPhaseBound = 0x1p-63;
-
-[[gnu::always_inline]] inline DoubleDouble FirstPhase(const Expansion &s) {
-    using namespace sine_table;
-    const double t = s.t.hi;
-    const double z = t * t;
-    const double cosMinusOne = z * (-0.5 + z * (kInverseFactorial4.hi - z * kInverseFactorial6));
-    const double sinMinusT =
-        t * z * (-kInverseFactorial3.hi + z * (kInverseFactorial5.hi - z * kInverseFactorial7));
-    DoubleDouble linear = TwoProduct(s.slope.hi, t);
-    linear.lo += s.slope.hi * s.t.lo + s.slope.lo * t;
-    const double series = s.lead.hi * cosMinusOne + s.slope.hi * sinMinusT;
-    const DoubleDouble sum = TwoSum(s.lead.hi, linear.hi);
-    return FastTwoSum(sum.hi, sum.lo + (s.lead.lo + linear.lo + series));
-}
-
-// The second phase: everything in double-double, cos t - 1 to t^10 and
-// sin t - t to t^11 (the next terms are below 2^-124 and 2^-136), the
-// coefficients past 1/5! in double, where their terms need no more. Error
-// below 2^-100 of the result with the reduction's 2^-102.5; the second phase
-// claims 2^-98.
-constexpr double kSecondPhaseBound = 0x1p-98;
-
-DoubleDouble SecondPhase(const Expansion &s) {
-    using namespace sine_table;
-    const DoubleDouble z = Multiply(s.t, s.t);
-    // cos t - 1 = z (-1/2 + z (1/4! - z (1/6! - z (1/8! - z / 10!))))
-    const double cosInner =
-        kInverseFactorial6 - z.hi * (kInverseFactorial8 - z.hi * kInverseFactorial10);
-    const DoubleDouble cosMiddle = Add(kInverseFactorial4, Multiply(z, -cosInner));
-    const DoubleDouble cosMinusOne = Multiply(z, Add({-0.5, 0}, Multiply(z, cosMiddle)));
-    // sin t - t = t z (-1/3! + z (1/5! - z (1/7! - z (1/9! - z / 11!))))
-    const double sinInner =
-        kInverseFactorial7 - z.hi * (kInverseFactorial9 - z.hi * kInverseFactorial11);
-    const DoubleDouble sinMiddle = Add(kInverseFactorial5, Multiply(z, -sinInner));
-    const DoubleDouble sinMinusT =
-        Multiply(Multiply(s.t, z), Add(Negated(kInverseFactorial3), Multiply(z, sinMiddle)));
-    const DoubleDouble series = Add(Multiply(s.lead, cosMinusOne), Multiply(s.slope, sinMinusT));
-    return Add(Add(s.lead, Multiply(s.slope, s.t)), series);
 }
 
 // The double nearest to y + (an error within bound |y|), if every value in
@@ -198,16 +138,16 @@ DoubleDouble SecondPhase(const Expansion &s) {
 
 // The expansion of theta's sine, with theta's own sign folded in (the sine
 // is odd); theta at least kTiny in magnitude.
-[[gnu::always_inline]] inline Expansion ExpandTheta(double theta) {
-    Expansion expansion = Expand(Reduce(std::fabs(theta)));
+[[gnu::always_inline]] inline Expansion<double> ExpandTheta(double theta) {
+    Expansion<double> expansion = Expand(Reduce(std::fabs(theta)));
     expansion.negate = expansion.negate != (theta < 0);
     return expansion;
 }
 
-SineAttempt First(const Expansion &expansion) {
+SineAttempt First(const Expansion<double> &expansion) {
     return Round(FirstPhase(expansion), kFirstPhaseBound, expansion.negate);
 }
-SineAttempt Second(const Expansion &expansion) {
+SineAttempt Second(const Expansion<double> &expansion) {
     return Round(SecondPhase(expansion), kSecondPhaseBound, expansion.negate);
 }
 
@@ -228,7 +168,7 @@ SineAttempt SineSecondPhase(double theta) {
 double CorrectlyRoundedSine(double theta) {
     if (!IsFloatArgument(theta)) return std::sin(theta);
     if (std::fabs(theta) < kTiny) return theta;
-    const Expansion expansion = ExpandTheta(theta);
+    const Expansion<double> expansion = ExpandTheta(theta);
     const SineAttempt first = First(expansion);
     // The second phase decides every float argument: proofs/exhaustive_sine
     // strict runs it on each (under ./build.sh proofs) and fails on one it

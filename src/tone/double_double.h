@@ -5,16 +5,22 @@
 // Every operation must round to double: no excess precision (see
 // tone/synthesis.h) and no contraction into fused multiply-adds except
 // where written.
+//
+// The compound steps are templates over the arithmetic, so that
+// proofs/phase_bounds.cpp can run them on values that carry error bounds;
+// the library instantiates them for double only.
 #pragma once
 
 #include <cmath>
 
 namespace quillox {
 
-struct DoubleDouble {
-    double hi;
-    double lo;
+template <typename T>
+struct Pair {
+    T hi;
+    T lo;
 };
+using DoubleDouble = Pair<double>;
 
 namespace {  // NOLINT: internal linkage, so that no other build of these can stand in
 
@@ -50,22 +56,45 @@ inline DoubleDouble TwoProduct(double a, double b) {
 #endif
 }
 
+// a's head standing alone for all of a: off by |a.lo|, at most 2^-53 |a|.
+// (Where a step reads a.hi and a.lo together, it reads them as members.)
+template <typename T>
+inline T Head(Pair<T> a) {
+    return a.hi;
+}
+
+template <typename T>
+inline Pair<T> Negated(Pair<T> a) {
+    return {-a.hi, -a.lo};
+}
+
+// a * b as an unnormalised pair: a.hi b.hi exactly, plus the cross terms
+// rounded. a.lo b.lo is left out: below 2^-106 |a b|.
+template <typename T>
+inline Pair<T> CrossProduct(Pair<T> a, Pair<T> b) {
+    const Pair<T> product = TwoProduct(a.hi, b.hi);
+    return {product.hi, product.lo + (a.hi * b.lo + a.lo * b.hi)};
+}
+
 // a + b, relative error below 2^-104 where they do not cancel (same signs,
 // or |b| < |a| / 2 as everywhere they are used here).
-inline DoubleDouble Add(DoubleDouble a, DoubleDouble b) {
-    const DoubleDouble sum = TwoSum(a.hi, b.hi);
+template <typename T>
+inline Pair<T> Add(Pair<T> a, Pair<T> b) {
+    const Pair<T> sum = TwoSum(a.hi, b.hi);
     return FastTwoSum(sum.hi, sum.lo + (a.lo + b.lo));
 }
 
 // a * b, relative error below 2^-103.
-inline DoubleDouble Multiply(DoubleDouble a, DoubleDouble b) {
-    const DoubleDouble product = TwoProduct(a.hi, b.hi);
-    return FastTwoSum(product.hi, product.lo + (a.hi * b.lo + a.lo * b.hi));
+template <typename T>
+inline Pair<T> Multiply(Pair<T> a, Pair<T> b) {
+    const Pair<T> product = CrossProduct(a, b);
+    return FastTwoSum(product.hi, product.lo);
 }
 
-// a * b for a double b, relative error below 2^-104.
-inline DoubleDouble Multiply(DoubleDouble a, double b) {
-    const DoubleDouble product = TwoProduct(a.hi, b);
+// a * b for a single b, relative error below 2^-104.
+template <typename T>
+inline Pair<T> Multiply(Pair<T> a, T b) {
+    const Pair<T> product = TwoProduct(a.hi, b);
     return FastTwoSum(product.hi, product.lo + a.lo * b);
 }
 
