@@ -209,8 +209,28 @@ void SynthesizeBlocks(const SampleRun &run, std::uint32_t blocks) {
     }
 }
 
-// The samples of `run`: its whole blocks by the fast loop with the sine
-// its largest theta allows, the rest by the reference. Needs
+// How many of `blocks` whole blocks from sample `first` on have every
+// |theta| below kSmallThetaLimit. |theta| never falls as the index grows
+// (each step of it rounds monotonically), so those blocks come first, and a
+// search over the blocks' last samples finds where they end.
+template <unsigned kBlock>
+std::uint32_t SmallThetaBlocks(float period, std::uint32_t first, std::uint32_t blocks) {
+    const auto below = [&](std::uint32_t count) {  // the first `count` blocks
+        const double a = static_cast<double>(first + kBlock * count - 1) * kPhaseFactor;
+        return std::fabs(static_cast<float>(a / static_cast<double>(period))) < kSmallThetaLimit;
+    };
+    if (below(blocks)) return blocks;
+    std::uint32_t low = 0;        // below(low), or low = 0
+    std::uint32_t high = blocks;  // not below(high)
+    while (high - low > 1) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        (below(middle) ? low : high) = middle;
+    }
+    return low;
+}
+
+// The samples of `run`: its whole blocks by the fast loop, each with the
+// cheapest sine its theta allows, the rest by the reference. Needs
 // run.firstIndex + run.count <= 2^32 (the reference's index would wrap past
 // it, and the sines' bounds assume it).
 template <Lanes L>
@@ -219,16 +239,20 @@ void SynthesizeFast(const SampleRun &run) {
     const std::uint32_t blocks = run.count / kBlock;
     const std::uint32_t done = kBlock * blocks;
     if (blocks != 0) {
-        // |theta| grows with the index: the last sample's is the largest.
         const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
-        const double lastA = static_cast<double>(run.firstIndex + done - 1) * kPhaseFactor;
-        const float lastTheta = static_cast<float>(lastA / static_cast<double>(period));
-        if (std::fabs(lastTheta) < kSmallThetaLimit) {
-            SynthesizeBlocks<L, SmallThetaSine>(run, blocks);
-        } else if constexpr (L::kFusedMultiplyAdd) {
-            SynthesizeBlocks<L, LargeThetaSine>(run, blocks);
-        } else {
-            SynthesizeReference({run.frequencyHz, run.amplitude, run.firstIndex, done, run.out});
+        const std::uint32_t small = SmallThetaBlocks<kBlock>(period, run.firstIndex, blocks);
+        if (small != 0) SynthesizeBlocks<L, SmallThetaSine>(run, small);
+        if (small < blocks) {
+            // Past kSmallThetaLimit: the large-theta sine, which needs fused
+            // multiply-adds; without them, the reference.
+            const SampleRun large = {run.frequencyHz, run.amplitude,
+                                     run.firstIndex + kBlock * small, kBlock * (blocks - small),
+                                     run.out + std::size_t{kBytesPerSample} * kBlock * small};
+            if constexpr (L::kFusedMultiplyAdd) {
+                SynthesizeBlocks<L, LargeThetaSine>(large, blocks - small);
+            } else {
+                SynthesizeReference(large);
+            }
         }
     }
     if (done < run.count) {
