@@ -155,17 +155,40 @@ bool IsFloatArgument(double theta) {
     return std::fabs(theta) < kLargest && static_cast<double>(static_cast<float>(theta)) == theta;
 }
 
+// The library on x86-64 builds this file twice: as it is, and once more
+// with fused multiply-adds (tone/correctly_rounded_sine_fused.cpp), whose
+// exact products are cheaper and give the same pairs. The first calls the
+// second where the processor has them.
+#if defined(QUILLOX_FUSED_SINE_COPY)
+#define QUILLOX_SINE_ENTRY CorrectlyRoundedSineFused
+#else
+#define QUILLOX_SINE_ENTRY CorrectlyRoundedSine
+#if defined(QUILLOX_X86_64_LOOPS) && !defined(__FMA__)
+#define QUILLOX_SINE_DISPATCH
+
+bool HasFusedMultiplyAdd() {
+    static const bool has = __builtin_cpu_supports("fma");
+    return has;
+}
+#endif
+#endif
+
 }  // namespace
 
+#if !defined(QUILLOX_FUSED_SINE_COPY)
 SineAttempt SineFirstPhase(double theta) {
     return std::fabs(theta) < kTiny ? SineAttempt{theta, true} : First(ExpandTheta(theta));
 }
 SineAttempt SineSecondPhase(double theta) {
     return std::fabs(theta) < kTiny ? SineAttempt{theta, true} : Second(ExpandTheta(theta));
 }
+#endif
 
 // The reduction and the table lookup are done once for both phases.
-double CorrectlyRoundedSine(double theta) {
+double QUILLOX_SINE_ENTRY(double theta) {
+#if defined(QUILLOX_SINE_DISPATCH)
+    if (HasFusedMultiplyAdd()) return CorrectlyRoundedSineFused(theta);
+#endif
     if (!IsFloatArgument(theta)) return std::sin(theta);
     if (std::fabs(theta) < kTiny) return theta;
     const Expansion<double> expansion = ExpandTheta(theta);

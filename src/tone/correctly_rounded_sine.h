@@ -15,6 +15,9 @@ namespace quillox {
 // with MPFR in its full mode. Odd exactly: sin(-theta) = -sin(theta).
 // Any other argument gets the C library's sine.
 double CorrectlyRoundedSine(double theta);
+// The same, built with fused multiply-adds: for x86-64 processors that have
+// them, where CorrectlyRoundedSine calls it.
+double CorrectlyRoundedSineFused(double theta);
 
 // What its reduction rests on: over every float theta in [pi / 4, 2^51),
 // |theta - k pi / 2| is at least kSmallestQuarterTurnRemainder (2^-28.89),
