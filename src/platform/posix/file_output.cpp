@@ -65,6 +65,7 @@ private:
 
 struct OpenedOutput {
     int fd = -1;
+    bool regular = false;        // a regular file (not a device, FIFO or pipe)
     bool created = false;        // this call created the file...
     char createdName[PATH_MAX];  // ...under this name, its own, not a link's
 };
@@ -136,11 +137,13 @@ Reopened OpenExisting(const char *name, OpenedOutput &output) {
 #endif
     output.fd = OpenForCall(name, kOpenFlags | O_CREAT);
     const KeepErrno keep;
-    struct stat pinned {};
     struct stat opened {};
-    if (pin >= 0 && output.fd >= 0 && fstat(pin, &pinned) == 0 && fstat(output.fd, &opened) == 0 &&
-        !SameFile(pinned, opened)) {
-        output.created = OwnName(output.fd, output.createdName);
+    if (output.fd >= 0 && fstat(output.fd, &opened) == 0) {
+        output.regular = S_ISREG(opened.st_mode);
+        struct stat pinned {};
+        if (pin >= 0 && fstat(pin, &pinned) == 0 && !SameFile(pinned, opened)) {
+            output.created = OwnName(output.fd, output.createdName);
+        }
     }
     if (pin >= 0) close(pin);
     return output.fd >= 0 ? Reopened::kOpened : Reopened::kFailed;
@@ -158,6 +161,7 @@ bool OpenOutput(const char *name, OpenedOutput &output) {
         output.fd = OpenForCall(current, kOpenFlags | O_CREAT | O_EXCL);
         if (output.fd >= 0) {
             output.created = true;
+            output.regular = true;  // what O_CREAT makes
             std::strcpy(output.createdName, current);
             return true;
         }
@@ -351,12 +355,51 @@ bool FreeRoomFor(int fd, std::uint64_t needed, bool reservedToo) {
     return false;
 }
 
+// What writing a file safely needs to know of the file system it lies on.
+struct FileSystem {
+    std::uint32_t magic = 0;  // statfs's f_type; 0 where it cannot be had
+    std::uint64_t block = 4096;
+};
+
+FileSystem FileSystemOf([[maybe_unused]] int fd) {
+    FileSystem kind;
+#if defined(__linux__)
+    struct statfs system {};
+    if (fstatfs(fd, &system) == 0) {
+        // (f_type is a signed int on some 32-bit targets; the magic numbers are 32 bits.)
+        kind.magic = static_cast<std::uint32_t>(system.f_type);
+        if (system.f_bsize > 0) kind.block = static_cast<std::uint64_t>(system.f_bsize);
+    }
+#endif
+    return kind;
+}
+
+#if defined(__linux__)
+// Whether a file there can share blocks with another (reflinks,
+// snapshots): tmpfs and the ext family never do, so they need no probe.
+bool MayShareExtents(const FileSystem &system) {
+    return system.magic != TMPFS_MAGIC && system.magic != EXT4_SUPER_MAGIC;
+}
+#endif
+
+// Whether a failed write can first show at the close. Not on tmpfs, the ext
+// family or XFS: their files have no flush at close, so a close there
+// reports nothing that the writes did not.
+bool MayFailAtClose([[maybe_unused]] const FileSystem &system) {
+#if defined(__linux__)
+    return system.magic != TMPFS_MAGIC && system.magic != EXT4_SUPER_MAGIC &&
+           system.magic != XFS_SUPER_MAGIC;
+#else
+    return true;
+#endif
+}
+
 // Room for `total` bytes in the regular file `fd` (as `opened` found it),
 // before any byte of it changes, its length included. False, with errno,
 // when the file-size limit or the file system refuses; the file then keeps
 // its length and contents.
-bool ReserveRoom(int fd, const struct stat &opened, const FilePiece *pieces, std::size_t pieceCount,
-                 std::uint64_t total) {
+bool ReserveRoom(int fd, const struct stat &opened, [[maybe_unused]] const FileSystem &system,
+                 const FilePiece *pieces, std::size_t pieceCount, std::uint64_t total) {
     rlimit limit{};
     if ((getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
          total > limit.rlim_cur) ||
@@ -368,12 +411,8 @@ bool ReserveRoom(int fd, const struct stat &opened, const FilePiece *pieces, std
     // they are used again.
     const std::uint64_t held = std::uint64_t{static_cast<std::uint64_t>(opened.st_blocks)} * 512;
 #if defined(__linux__)
-    struct statfs system {};
-    if (fstatfs(fd, &system) != 0) system.f_type = 0;
-    // (f_type is a signed int on some 32-bit targets; the magic numbers are 32 bits.)
-    const auto magic = static_cast<std::uint32_t>(system.f_type);
-    const std::uint64_t block =
-        system.f_bsize > 0 ? static_cast<std::uint64_t>(system.f_bsize) : 4096;
+    const std::uint32_t magic = system.magic;
+    const std::uint64_t block = system.block;
     // Where overwriting copies on write (btrfs always, XFS where a block is
     // shared), the new blocks are taken before the old ones are let go, and
     // a reservation covers none of them: count them against what is free.
@@ -382,7 +421,7 @@ bool ReserveRoom(int fd, const struct stat &opened, const FilePiece *pieces, std
             const std::uint64_t needed = BtrfsWriteBytes(static_cast<std::uint64_t>(opened.st_size),
                                                          pieces, pieceCount, block);
             if (!FreeRoomFor(fd, needed, false)) return false;
-        } else if (SharesExtents(fd)) {
+        } else if (MayShareExtents(system) && SharesExtents(fd)) {
             const std::uint64_t needed = magic == XFS_SUPER_MAGIC
                                              ? XfsCopyOnWriteBytes(fd, total, block)
                                              : DivideUp(total, block) * block;
@@ -433,9 +472,10 @@ bool WriteAll(int fd, const std::uint8_t *bytes, std::size_t count, off_t offset
 // Writes the pieces as the whole contents of the regular file `fd`, now
 // `size` bytes long, in an order that never shows a complete file that is
 // not: the old first piece's place cleared to zeros (the old header is gone
-// before the length changes), the new length set (a longer file loses its
-// end before a new header could stand over it), every piece from the last
-// to the first at its own offset, the first piece (the header) last.
+// before the length changes), a longer file cut to the new length (it loses
+// its end before a new header could stand over it; a shorter one grows by
+// the writes), every piece from the last to the first at its own offset,
+// the first piece (the header) last.
 bool WriteHeaderLast(int fd, off_t size, const FilePiece *pieces, std::size_t pieceCount,
                      std::uint64_t total) {
     static constexpr std::uint8_t kZeros[64] = {};
@@ -447,7 +487,7 @@ bool WriteHeaderLast(int fd, off_t size, const FilePiece *pieces, std::size_t pi
             static_cast<std::size_t>(std::min<std::uint64_t>(sizeof kZeros, clear - cleared));
         if (!WriteAll(fd, kZeros, count, static_cast<off_t>(cleared))) return false;
     }
-    if (static_cast<std::uint64_t>(size) != total && ftruncate(fd, static_cast<off_t>(total)) != 0)
+    if (static_cast<std::uint64_t>(size) > total && ftruncate(fd, static_cast<off_t>(total)) != 0)
         return false;
     auto end = static_cast<off_t>(total);
     for (std::size_t k = pieceCount; k-- > 0;) {
@@ -509,7 +549,7 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
         if (!OpenOutput(name, output)) return false;
         // Devices, FIFOs and pipes are written as they are: never locked,
         // truncated, reserved or removed.
-        regular = fstat(output.fd, &opened) == 0 && S_ISREG(opened.st_mode);
+        regular = output.regular;
         if (!regular || LockOutput(name, output, opened)) break;
         CloseForCall(output.fd);  // the name leads elsewhere now: open afresh
         if (attempt == kMaxReopens) {
@@ -523,7 +563,8 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
     for (std::size_t k = 0; k < pieceCount; ++k) total += pieces[k].count;
 
     WriteSignalsBlocked signalsBlocked;
-    if (regular && !ReserveRoom(fd, opened, pieces, pieceCount, total)) {
+    const FileSystem system = regular ? FileSystemOf(fd) : FileSystem{};
+    if (regular && !ReserveRoom(fd, opened, system, pieces, pieceCount, total)) {
         // Nothing of the file has changed yet.
         RemoveIfCreated(output, opened);
         const KeepErrno keep;
@@ -536,7 +577,7 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
         // File systems that report a failed write only when the file is
         // closed (NFS) do so on the first close of any descriptor: close a
         // duplicate first, while this one can still empty the file.
-        if (written) {
+        if (written && MayFailAtClose(system)) {
             const int duplicate = fcntl(fd, F_DUPFD_CLOEXEC, 0);
             written = duplicate < 0 || close(duplicate) == 0;
         }
