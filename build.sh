@@ -15,7 +15,8 @@ usage: ./build.sh tone [OUTPUT FREQUENCY_HZ LEVEL SECONDS]
                          each target; QUILLOX_REQUIRE_ALL_TARGETS=1 makes a
                          target left untested fail the run
        ./build.sh package  Debian packages and Windows archives into dist/
-       ./build.sh bench    runs the micro-benchmarks
+       ./build.sh bench    runs the micro-benchmarks, the fallback rates and
+                         how clean the tone is by how far into it a sample lies
        ./build.sh compare  times wavhz against sox, ffmpeg, numpy and the floor
        ./build.sh proofs   regenerates the fast sine's constants and bounds
                          (Sollya, MPFR) and fails where the code disagrees
@@ -289,6 +290,7 @@ case "${1:-}" in
     build ci
     build/ci/bench/quillox_bench --benchmark_counters_tabular=true
     build/ci/bench/fallback_rate
+    build/ci/bench/tone_quality
     ;;
   compare)
     need core && need compare || exit 1

@@ -1,16 +1,27 @@
 // Nanoseconds a sample for each sample loop side by side, and for whole
 // requests: `quillox_bench --benchmark_counters_tabular=true`.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
+#include "platform/platform.h"
+#include "tone/byte_order.h"
 #include "tone/correctly_rounded_sine.h"
 #include "tone/sample_format.h"
 #include "tone/synthesis.h"
+#include "tone/tone_settings.h"
+#include "tone/wav_chunk.h"
+#include "tone/wave_file.h"
 
 namespace {
 
@@ -28,8 +39,26 @@ void BM_SampleLoop(benchmark::State &state, quillox::SynthesisLoop loop) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// A second of a 20 kHz tone at level 30, from its start or from the
+// minute the argument gives: from minute 55 on, theta is past
+// kSmallThetaLimit (4e8), where the fused loops take the large-theta sine
+// and the others the reference.
+void BM_LateInATone(benchmark::State &state, quillox::SynthesisLoop loop) {
+    constexpr std::uint32_t kCount = 44100;
+    const auto first = static_cast<std::uint32_t>(state.range(0)) * 60 * kCount;
+    std::vector<std::uint8_t> out(2 * kCount);
+    for (auto _ : state) {
+        loop({20000, 3, first, kCount, out.data()});
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["ns_per_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kCount,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 // The amplitudes whose paths differ: a power of two (no multiplication by
 // it), another (level 30), and one whose samples saturate before they wrap.
+// Then early and late in a tone.
 void RegisterSampleLoop(const char *name, quillox::SynthesisLoop loop) {
     benchmark::RegisterBenchmark((std::string("BM_SampleLoop/") + name).c_str(), BM_SampleLoop,
                                  loop)
@@ -37,6 +66,36 @@ void RegisterSampleLoop(const char *name, quillox::SynthesisLoop loop) {
         ->Arg(1)
         ->Arg(3)
         ->Arg(70000);
+    benchmark::RegisterBenchmark((std::string("BM_LateInATone/") + name).c_str(), BM_LateInATone,
+                                 loop)
+        ->ArgName("minute")
+        ->Arg(0)
+        ->Arg(55);
+}
+
+// A whole request as WAVHZCreate makes it (the data chunk, the others, the
+// file), its samples by the loop given instead of the fastest: so that one
+// machine measures every loop's whole tone. Only the benchmark does this.
+void BM_RequestThrough(benchmark::State &state, quillox::SynthesisLoop loop) {
+    using namespace quillox;
+    const auto seconds = static_cast<std::uint32_t>(state.range(0));
+    for (auto _ : state) {
+        toneSettings = {"/dev/shm/quillox_bench.wav", 1, 1000, seconds};
+        const std::uint32_t count = seconds * kSampleRate;
+        WavChunk data;
+        data.size = count * kBytesPerSample;
+        data.bytes.reset(
+            static_cast<std::uint8_t *>(AllocateBuffer(data.size + kChunkHeaderBytes)));
+        std::memcpy(data.bytes.get(), "data", 4);
+        WriteLE32(data.bytes.get() + 4, data.size);
+        loop({1000, 1, 0, count, data.bytes.get() + kChunkHeaderBytes});
+        WavChunk format;
+        WavChunk riff;
+        BuildFormatChunk(format);
+        BuildRiffChunk(riff, format, data);
+        benchmark::DoNotOptimize(WriteWaveFile(riff, format, data));
+    }
+    std::remove("/dev/shm/quillox_bench.wav");
 }
 
 // The reference sine and the C library's, a call at a time, on the thetas
@@ -67,6 +126,38 @@ BENCHMARK_CAPTURE(BM_Sine, correctly_rounded, quillox::CorrectlyRoundedSine)
     ->Arg(1);
 BENCHMARK_CAPTURE(BM_Sine, library, LibrarySine)->ArgName("late")->Arg(0)->Arg(1);
 
+// A whole request beside the floor for the same bytes, both into a file on
+// tmpfs (/dev/shm) that each call overwrites: the floor allocates as the
+// library does, touches every byte, opens, writes once and closes. Their
+// ratio is what the request's own work and safety cost per call.
+void BM_WriteTone(benchmark::State &state) {
+    const auto seconds = static_cast<std::uint32_t>(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(WAVHZCreate(u"/dev/shm/quillox_bench.wav", 1000, 10, seconds));
+    }
+    std::remove("/dev/shm/quillox_bench.wav");
+}
+BENCHMARK(BM_WriteTone)->Arg(1)->Arg(30)->Arg(600)->Unit(benchmark::kMicrosecond);
+
+void BM_WriteFloor(benchmark::State &state) {
+    const std::size_t bytes = WAVHZ_FILE_BYTES(static_cast<std::uint32_t>(state.range(0)));
+    for (auto _ : state) {
+        constexpr std::size_t kHugePage = std::size_t{2} << 20;
+        const bool large = bytes >= kHugePage;
+        void *const buffer =
+            large ? std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage)
+                  : std::malloc(bytes);
+        if (large) madvise(buffer, (bytes + kHugePage - 1) / kHugePage * kHugePage, MADV_HUGEPAGE);
+        std::memset(buffer, 0x5A, bytes);
+        const int fd = open("/dev/shm/quillox_floor.wav", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        benchmark::DoNotOptimize(write(fd, buffer, bytes));
+        close(fd);
+        std::free(buffer);
+    }
+    std::remove("/dev/shm/quillox_floor.wav");
+}
+BENCHMARK(BM_WriteFloor)->Arg(1)->Arg(30)->Arg(600)->Unit(benchmark::kMicrosecond);
+
 // A whole request, buffers, first touch and all, the file on /dev/null.
 void BM_WAVHZCreate(benchmark::State &state) {
     const auto seconds = static_cast<std::uint32_t>(state.range(0));
@@ -85,7 +176,12 @@ int main(int argc, char **argv) {
     RegisterSampleLoop("reference", quillox::SynthesizeReference);
     RegisterSampleLoop("library_sine", quillox::SynthesizeLibrarySine);
     for (const quillox::FastLoop &loop : quillox::FastLoops()) {
-        if (loop.available()) RegisterSampleLoop(loop.name, loop.synthesize);
+        if (!loop.available()) continue;
+        RegisterSampleLoop(loop.name, loop.synthesize);
+        benchmark::RegisterBenchmark((std::string("BM_RequestThrough/") + loop.name).c_str(),
+                                     BM_RequestThrough, loop.synthesize)
+            ->Arg(600)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -32,6 +32,12 @@ cc -std=c11 -Wall -Wextra -Werror -o link "$examples/c/link.c" \
 same c/link.c a440.wav 440 10 2
 
 # shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o in_child "$examples/c/in_child.c" \
+  $(pkg-config --cflags --libs QuilloxWAVFrequency) -Wl,-rpath,"$libdir"
+./in_child | grep -q '^no-such-folder/child.wav: cannot be written (status 2); carrying on$'
+same c/in_child.c child.wav 1000 10 1
+
+# shellcheck disable=SC2046
 cc -std=c11 -Wall -Wextra -Werror -o dlopen "$examples/c/dlopen.c" \
   $(pkg-config --cflags QuilloxWAVFrequency) -ldl
 ./dlopen "$library" >/dev/null
