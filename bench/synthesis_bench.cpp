@@ -1,9 +1,6 @@
 // Nanoseconds a sample for each sample loop side by side, and for whole
 // requests: `quillox_bench --benchmark_counters_tabular=true`.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -22,6 +19,7 @@
 #include "tone/tone_settings.h"
 #include "tone/wav_chunk.h"
 #include "tone/wave_file.h"
+#include "write_floor.h"
 
 namespace {
 
@@ -141,19 +139,7 @@ BENCHMARK(BM_WriteTone)->Arg(1)->Arg(30)->Arg(600)->Unit(benchmark::kMicrosecond
 
 void BM_WriteFloor(benchmark::State &state) {
     const std::size_t bytes = WAVHZ_FILE_BYTES(static_cast<std::uint32_t>(state.range(0)));
-    for (auto _ : state) {
-        constexpr std::size_t kHugePage = std::size_t{2} << 20;
-        const bool large = bytes >= kHugePage;
-        void *const buffer =
-            large ? std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage)
-                  : std::malloc(bytes);
-        if (large) madvise(buffer, (bytes + kHugePage - 1) / kHugePage * kHugePage, MADV_HUGEPAGE);
-        std::memset(buffer, 0x5A, bytes);
-        const int fd = open("/dev/shm/quillox_floor.wav", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        benchmark::DoNotOptimize(write(fd, buffer, bytes));
-        close(fd);
-        std::free(buffer);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(WriteFloor("/dev/shm/quillox_floor.wav", bytes));
     std::remove("/dev/shm/quillox_floor.wav");
 }
 BENCHMARK(BM_WriteFloor)->Arg(1)->Arg(30)->Arg(600)->Unit(benchmark::kMicrosecond);
