@@ -105,17 +105,29 @@ run_tests() {  # TARGET PRESET [CTEST ARGUMENT...]
 
 # ---------------------------------------------------------------------------
 # Debian packages, Windows archives and their SHA256SUMS, into dist/: the
-# archive of each Windows target whose compiler is installed.
+# arm64 and armhf packages and the archive of each Windows target whose
+# compiler is installed.
 package() {
   build package
   (cd build/package && rm -rf packages && cpack >/dev/null)
-  local version
+  local version description
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
+  description=$(sed -n 's/^CMAKE_PROJECT_DESCRIPTION:STATIC=//p' build/package/CMakeCache.txt)
   rm -rf dist
   mkdir dist
   cp build/package/packages/*.deb dist/
-  archives=()
   local preset label machine triple
+  for preset in aarch64 armhf; do
+    if ! need "$preset"; then
+      report "$preset.deb" no "$(not_installed "$preset")"
+      untested=true
+      continue
+    fi
+    build "package-$preset"
+    (cd "build/package-$preset" && rm -rf packages && cpack >/dev/null)
+    cp "build/package-$preset"/packages/*.deb dist/
+  done
+  archives=()
   for preset in windows windows-i686; do
     case $preset in
       windows) label=win64 machine=i386:x86-64 triple=x86_64-w64-mingw32 ;;
@@ -129,7 +141,8 @@ package() {
     # What the archive holds, and no test (whose build would run it).
     build "$preset" --target QuilloxWAVFrequency wavhz
     cmake -DBUILD="build/$preset" -DSOURCE=. -DOUT=dist -DLABEL=$label -DVERSION="$version" \
-      -DMACHINE=$machine -DTRIPLE=$triple -P packaging/windows_archive.cmake
+      -DMACHINE=$machine -DTRIPLE=$triple -DDESCRIPTION="$description" \
+      -P packaging/windows_archive.cmake
     archives+=("$label")
   done
   (cd dist && sha256sum -- * >SHA256SUMS)
@@ -281,7 +294,7 @@ case "${1:-}" in
     test_everything
     ;;
   package)
-    need core && need packaging || exit 1
+    need tone && need packaging || exit 1
     package
     print_report
     ;;

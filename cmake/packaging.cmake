@@ -3,7 +3,8 @@
 #   libquilloxwavfrequency-dev     headers, link names, CMake package, .pc, WAVHZCreate(3)
 #   wavhz                          the command, wavhz(1), bash completion
 # Built by `./build.sh package` from the `package` preset (a system install
-# under /usr, no $ORIGIN search paths, stripped).
+# under /usr, no $ORIGIN search paths, stripped), and for ARM boards from
+# `package-aarch64` and `package-armhf` (arm64 and armhf packages).
 set(runtime_package libquilloxwavfrequency${PROJECT_VERSION_MAJOR})
 set(debian_version ${PROJECT_VERSION}-1)
 
@@ -84,6 +85,33 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "Pure sine tones written to WAV files -
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME wavhz)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${runtime_package} (= ${debian_version})")
+# Cross-built packages take the target's architecture. dpkg-shlibdeps knows
+# the build machine's libraries alone, so their C and C++ runtime
+# dependencies are the versions of the cross toolchain's own runtime, which
+# Debian builds from the same sources as the target's libc6 and libstdc++6.
+if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+  else()
+    message(FATAL_ERROR "no Debian architecture for ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+  set(runtime_depends "")
+  foreach(library libc6 libstdc++6)
+    execute_process(COMMAND dpkg-query -W -f=\${Version}
+                            ${library}-${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}-cross
+                    OUTPUT_VARIABLE cross_version COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX MATCH "^[0-9]+(\\.[0-9]+)?" cross_version "${cross_version}")
+    list(APPEND runtime_depends "${library} (>= ${cross_version})")
+  endforeach()
+  list(APPEND runtime_depends "libgcc-s1 (>= 3.0)")
+  list(JOIN runtime_depends ", " runtime_depends)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${runtime_depends}")
+  string(APPEND CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS ", ${runtime_depends}")
+endif()
+
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "Write an exact pure sine tone to a WAV file
  wavhz writes a sine tone of a given frequency, level and length as a 44.1 kHz
  16-bit mono WAV file, the same bytes on every processor.")

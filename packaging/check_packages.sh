@@ -2,14 +2,18 @@
 # check_packages.sh DIST REFERENCE_WAVHZ [LABEL...]
 # Checks what ./build.sh package wrote into DIST:
 #  - lintian finds no errors in the Debian packages;
+#  - the arm64 and armhf packages hold the library under their multiarch
+#    folder, and it and wavhz are ELF files of their architecture;
 #  - on CI's throwaway machines (CI=true, as root; .ci/run sets it): the
 #    three packages install, wavhz from PATH writes the bytes REFERENCE_WAVHZ
 #    (the build tree's) writes, its man pages and completion are found,
 #    pkg-config and find_package find the library under /usr, and a purge
 #    leaves nothing of them behind;
 #  - each Windows archive's MSVC import library names WAVHZCreate as that
-#    platform's linker wants, and the wavhz.exe of each archive LABEL names
-#    (win64, win32) writes those bytes under Wine.
+#    platform's linker wants; for each archive LABEL names (win64, win32),
+#    its wavhz.exe, and hosts built against it with MinGW-w64 as its README
+#    says (examples/cpp through its CMake package, examples/c/link.c through
+#    its pkg-config file), write those bytes under Wine.
 # Its last line sums up what was checked.
 set -euo pipefail
 dist=$(cd "$1" && pwd)
@@ -22,6 +26,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$reference" "$work/reference.wav" 441 10 2 >/dev/null
+"$reference" "$work/a440.wav" 440 10 2 >/dev/null  # what examples/c/link.c writes
 
 echo "lintian:"
 lintian_status=0
@@ -42,9 +47,38 @@ for page in "$(dirname "$reference")"/man/*.[0-9]; do
 done
 summary+=("man pages without warnings")
 
+for arch in arm64 armhf; do
+  [ -e "$dist/libquilloxwavfrequency1_"*"_$arch.deb" ] || continue
+  case $arch in
+    arm64) triple=aarch64-linux-gnu class=ELF64 machine=AArch64 ;;
+    armhf) triple=arm-linux-gnueabihf class=ELF32 machine=ARM ;;
+  esac
+  mkdir "$work/$arch"
+  for deb in "$dist"/*_"$arch".deb; do
+    dpkg-deb -x "$deb" "$work/$arch"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ]
+  done
+  dpkg-deb -c "$dist/libquilloxwavfrequency1_"*"_$arch.deb" >"$work/$arch.list"
+  if ! grep -q " ./usr/lib/$triple/libQuilloxWAVFrequency.so.1 -> " "$work/$arch.list"; then
+    echo "the $arch package holds no library in /usr/lib/$triple:" >&2
+    cat "$work/$arch.list" >&2
+    exit 1
+  fi
+  for file in "usr/lib/$triple/libQuilloxWAVFrequency.so.1" usr/bin/wavhz; do
+    header=$(readelf -h "$work/$arch/$file")
+    if ! grep -q "Class: *$class\$" <<<"$header" || ! grep -q "Machine: *$machine\$" <<<"$header"; then
+      echo "the $arch package's $file is not $class $machine:" >&2
+      echo "$header" >&2
+      exit 1
+    fi
+  done
+  echo "$arch: the library in /usr/lib/$triple; it and wavhz are $class $machine"
+  summary+=("$arch: $machine ELF files")
+done
+
 packages=(libquilloxwavfrequency1 libquilloxwavfrequency-dev wavhz)
 if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*.deb >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*_"$(dpkg --print-architecture)".deb >/dev/null
   [ "$(command -v wavhz)" = /usr/bin/wavhz ]
   wavhz "$work/installed.wav" 441 10 2 >/dev/null
   cmp "$work/reference.wav" "$work/installed.wav"
@@ -99,8 +133,27 @@ for zip in "$dist"/*.zip; do
   "$source_dir/cmake/run-under-wine.sh" --wait "$work/wine-$name" 2>/dev/null || true
   [ "$status" -eq 0 ]
   cmp "$work/reference.wav" "$work/$name.wav"
-  echo "$name: import library names $symbol; wavhz.exe writes the reference bytes under Wine"
-  summary+=("$label: wavhz.exe writes the same bytes")
+  # Hosts built against the unpacked archive, the DLLs beside them.
+  root=$work/$name/$name host=$work/host-$name
+  triple=x86_64-w64-mingw32
+  [ "$label" = win64 ] || triple=i686-w64-mingw32
+  cmake -S "$source_dir/examples/cpp" -B "$host" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchains/$triple.cmake" \
+    -DQuilloxWAVFrequency_DIR="$root/lib/cmake/QuilloxWAVFrequency" >/dev/null
+  cmake --build "$host" >/dev/null
+  # shellcheck disable=SC2046  # pkg-config's words are separate arguments
+  "$triple-gcc-posix" -std=c11 -Wall -Wextra -Werror -static -o "$host/link.exe" \
+    "$source_dir/examples/c/link.c" \
+    $(PKG_CONFIG_LIBDIR="$root/lib/pkgconfig" pkg-config --cflags --libs QuilloxWAVFrequency)
+  cp "$root"/bin/*.dll "$host/"
+  (cd "$host" && "$source_dir/cmake/run-under-wine.sh" "$work/wine-$name" ./tone.exe cpp.wav 441 10 2 \
+    && "$source_dir/cmake/run-under-wine.sh" "$work/wine-$name" ./link.exe) >/dev/null
+  "$source_dir/cmake/run-under-wine.sh" --wait "$work/wine-$name" 2>/dev/null || true
+  cmp "$work/reference.wav" "$host/cpp.wav"
+  cmp "$work/a440.wav" "$host/a440.wav"
+  echo "$name: import library names $symbol; wavhz.exe, examples/cpp (find_package) and" \
+    "examples/c/link.c (pkg-config) built against it write the reference bytes under Wine"
+  summary+=("$label: wavhz.exe and hosts built against the archive write the same bytes")
 done
 printf '%s; ' "${summary[@]:0:${#summary[@]}-1}"
 echo "${summary[-1]}"

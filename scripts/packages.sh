@@ -26,7 +26,7 @@ packages_for() {  # GROUP
     armhf) echo g++-arm-linux-gnueabihf googletest ;;
     i686) echo g++-i686-linux-gnu googletest ;;
     aarch64-run | armhf-run | i686-run) echo qemu-user ;;
-    packaging) echo dpkg-dev lintian llvm-14 man-db ;;
+    packaging) echo dpkg-dev file lintian llvm-14 man-db ;;
     compare) echo python3 ;;
     proofs) echo sollya libmpfr-dev clang-format ;;
     picture) echo gnuplot-nox ;;
