@@ -9,6 +9,10 @@
  *     int32_t r = WAVHZCreate(WAVHZ_PATH("tone.wav"), 1000, 10, 5);
  *     // r == WAVHZ_DONE (999)
  *
+ * A call that fails does not return: it ends the calling process with
+ * status 1 or 2 (below), without a message. A host that must carry on
+ * calls it in a child process (examples/c/in_child.c).
+ *
  * WAVHZCreate(path, frequencyHz, level, seconds)
  *
  *   Writes `seconds` whole seconds of a sine tone of `frequencyHz` hertz
@@ -22,10 +26,16 @@
  *   sin(float(i * 6.28318 / period)), with the sine correctly rounded, so
  *   any correctly rounded sine (MPFR's, for one) gives the same bytes.
  *
- *   `level` sets the amplitude as level / 10 in whole numbers: 0..9 give
+ *   `level` sets the amplitude as level / 10 in whole numbers: -9..9 give
  *   silence (every sample -1, the midline of the 16-bit mapping), 10..19
  *   full scale, 20..29 twice full scale (the samples wrap around, they do
  *   not clip), negative levels invert the wave.
+ *
+ *   The phase is single precision, so the tone grows less clean the farther
+ *   into it a sample lies: about -96 dB against a pure sine at the start,
+ *   -77 dB at 1 s, -59 dB at 10 s, -41 dB at 60 s, -23 dB at 600 s (1000 Hz,
+ *   level 10). The phase factor is 6.28318, so 1000 Hz plays at
+ *   999.99919 Hz; above 22,050 Hz a frequency plays as its alias.
  *
  *   Returns WAVHZ_DONE (999). It never returns anything else: when it
  *   cannot do its work it ends the calling process at once (no atexit
@@ -61,7 +71,8 @@
  *   the process locale; on Windows to the ANSI code page. A name that has no
  *   exact narrow form (an unpaired surrogate, or on Windows a character the
  *   code page lacks, which is never replaced by a look-alike) is refused
- *   (status 2). The converted name must fit in WAVHZ_MAX_NAME_BYTES bytes.
+ *   (status 2). The converted name, the whole path as given, must fit in
+ *   WAVHZ_MAX_NAME_BYTES bytes.
  *
  *   Call WAVHZCreate from one thread at a time: the library keeps the
  *   current request in one module-wide record. Calls that overlap anyway

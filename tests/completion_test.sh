@@ -22,7 +22,8 @@ check() {  # LINE EXPECTED: the words typed (the last one being completed)
     fi
 }
 check 'wavhz --h' '--help'
-check 'wavhz -' '- -- --help --version'
+check 'wavhz -' '- -- --help --quiet --version -q'
+check 'wavhz -q a' 'a.txt a.wav'
 check 'wavhz a.w' 'a.wav'
 check 'wavhz --version a' 'a.txt a.wav'
 check 'wavhz -- -' '-x.wav'

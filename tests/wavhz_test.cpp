@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -70,14 +71,34 @@ protected:
     }
 };
 
+// The summary on stdout; a request that is probably a mistake is written
+// all the same, with a warning; -q says neither.
 TEST_F(Wavhz, WritesTheToneAndSaysWhat) {
     TempDir dir;
     const std::string path = dir / "tone.wav";
-    for (const auto &args : {std::vector<std::string>{path, "440", "10", "3"},
-                             std::vector<std::string>{"--", path, "440", "-10", "3"}}) {
-        const Outcome outcome = RunWavhz(dir, args);
+    const std::string summary = path + ": 264644 bytes, 3 s\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+    } rows[] = {
+        {{path, "440", "10", "3"}, summary, ""},
+        {{"--", path, "440", "-10", "3"}, summary, ""},
+        {{path, "440", "-9", "3"},
+         summary,
+         "wavhz: warning: level -9 gives silence (the amplitude is LEVEL / 10 in whole numbers)\n"},
+        {{path, "-30000", "10", "3"},
+         summary,
+         "wavhz: warning: 30000 Hz is above half the sample rate (22050 Hz) and plays as about "
+         "14100 Hz\n"},
+        {{path, "22050", "10", "3"}, summary, ""},
+        {{"-q", path, "30000", "5", "3"}, "", ""},
+        {{"--quiet", "--", path, "440", "10", "3"}, "", ""},
+    };
+    for (const auto &row : rows) {
+        const Outcome outcome = RunWavhz(dir, row.args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_EQ(outcome.out, path + ": 264644 bytes, 3 s\n");
+        EXPECT_EQ(outcome.out, row.out);
+        EXPECT_EQ(outcome.err, row.err);
         EXPECT_EQ(ReadBytes(path).size(), 264644u);
     }
 }
@@ -184,7 +205,8 @@ TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
         const Outcome outcome = RunWavhz(dir, args);
         EXPECT_EQ(outcome.status, 64) << message;
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
-        EXPECT_NE(outcome.err.find("usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS"),
+        EXPECT_NE(outcome.err.find("\nusage: wavhz [-q] [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS\n"
+                                   "Try 'wavhz --help'.\n"),
                   std::string::npos);
     }
     EXPECT_FALSE(std::filesystem::exists(path));
@@ -272,6 +294,8 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
     EXPECT_EQ(outcome.err, "wavhz: not enough memory for a tone of 48695 seconds\n");
 }
 
+// The exit statuses --help lists are those the man page, the README and
+// the changelog list, in the same words.
 TEST_F(Wavhz, HelpAndVersion) {
     TempDir dir;
     const Outcome help = RunWavhz(dir, {"--help"});
@@ -279,6 +303,36 @@ TEST_F(Wavhz, HelpAndVersion) {
     EXPECT_NE(help.out.find("LEVEL / 10"), std::string::npos);
     const Outcome version = RunWavhz(dir, {"--version"});
     EXPECT_EQ(version.out, "wavhz " QUILLOX_WAV_FREQUENCY_VERSION_STRING "\n");
+
+    const auto text = [](const char *name) {
+        const auto bytes = ReadBytes(std::string(QUILLOX_SOURCE_DIR "/") + name);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string man = text("man/wavhz.1.in");
+    const std::size_t section = man.find(".SH EXIT STATUS");
+    const std::string manStatuses = man.substr(section, man.find("\n.SH", section) + 1 - section);
+    const std::string documents[] = {text("README.md"), text("CHANGELOG.md")};
+    std::size_t statuses = 0;
+    for (std::size_t at = help.out.find("Exit status:\n") + 13; at < help.out.size(); ++statuses) {
+        const std::size_t end = help.out.find('\n', at);
+        const std::string line = help.out.substr(at, end - at);  // "  STATUS  meaning"
+        const std::size_t gap = line.find(' ', 2);
+        const std::string status = line.substr(2, gap - 2);
+        std::string meaning = line.substr(line.find_first_not_of(' ', gap));
+        for (const std::string &document : documents) {
+            EXPECT_NE(document.find("| " + status + " | " + meaning + " |"), std::string::npos)
+                << status << " " << meaning;
+        }
+        meaning[0] = static_cast<char>(std::toupper(meaning[0]));
+        EXPECT_NE(manStatuses.find(".TP\n.B " + status + "\n" + meaning + ".\n"), std::string::npos)
+            << meaning;
+        at = end + 1;
+    }
+    EXPECT_EQ(statuses, 8u);
+    std::size_t manEntries = 0;
+    for (std::size_t at = 0; (at = manStatuses.find(".TP\n", at)) != std::string::npos; ++at)
+        ++manEntries;
+    EXPECT_EQ(manEntries, statuses) << "the man page lists a status --help does not";
 }
 
 }  // namespace

@@ -27,7 +27,17 @@ namespace {
 
 constexpr int kExitUsage = 64;  // EX_USAGE
 
-constexpr char kUsage[] = "usage: wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS";
+constexpr char kUsage[] = "usage: wavhz [-q] [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS";
+
+// The exit statuses, a line each.
+std::string ExitStatusLines() {
+    std::string lines;
+    for (const ExitStatus &line : kExitStatuses) {
+        lines += "  " + std::string(line.status) + std::string(8 - std::strlen(line.status), ' ') +
+                 line.meaning + "\n";
+    }
+    return lines;
+}
 
 std::string Help() {
     return std::string(
@@ -42,22 +52,21 @@ std::string Help() {
            "                starts with -\n"
            "  FREQUENCY_HZ  whole hertz, -2147483648..2147483647; negative frequencies\n"
            "                give the mirrored wave\n"
-           "  LEVEL         amplitude = LEVEL / 10 in whole numbers: 10 is full scale,\n"
-           "                0..9 silence, 20 twice full scale (samples wrap around),\n"
+           "  LEVEL         amplitude = LEVEL / 10 in whole numbers: -9..9 silence,\n"
+           "                10..19 full scale, 20..29 twice full scale (samples wrap),\n"
            "                negative levels invert the wave\n"
            "  SECONDS       whole seconds, 0.." +
            std::to_string(WAVHZ_MAX_SECONDS) +
            "\n"
            "\n"
+           "  -q, --quiet   no summary line and no warnings (errors are still told)\n"
+           "\n"
            "A failed request changes nothing but the file it was writing: an existing\n"
            "file is kept whole when the disk or a file-size limit has no room for the\n"
            "tone, a file it created is removed, and links are never removed.\n"
            "\n"
-           "Exit status: 0 written; 1 not enough memory for the tone, or no tone writer\n"
-           "(a child process); 2 the file cannot be written (the reason follows where\n"
-           "it can be told); 64 bad arguments; 74 written, but not the summary line;\n"
-           "141 the reader of standard output went away (SIGPIPE, as for other\n"
-           "filters).\n";
+           "Exit status:\n" +
+           ExitStatusLines();
 }
 
 // `name` in single quotes, fit for a terminal: control characters (C0, DEL
@@ -146,16 +155,16 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
 }  // namespace
 
 void UsageError(const std::string &message) {
-    std::fprintf(stderr, "wavhz: %s\n%s\n", message.c_str(), kUsage);
+    std::fprintf(stderr, "wavhz: %s\n%s\nTry 'wavhz --help'.\n", message.c_str(), kUsage);
     std::exit(kExitUsage);
 }
 
 namespace {
 
 // What the command line asks for: the options are handled here (--help and
-// --version print and exit); the operands are returned. `--` ends the
-// options; a lone `-` and negative numbers are operands.
-std::vector<std::string> Operands(const std::vector<std::string> &args) {
+// --version print and exit, -q sets `quiet`); the operands are returned.
+// `--` ends the options; a lone `-` and negative numbers are operands.
+std::vector<std::string> Operands(const std::vector<std::string> &args, bool &quiet) {
     std::vector<std::string> operands;
     bool options = true;
     for (const std::string &arg : args) {
@@ -168,6 +177,8 @@ std::vector<std::string> Operands(const std::vector<std::string> &args) {
         } else if (arg == "--help" || arg == "-h") {
             std::printf("%s\n\n%s", kUsage, Help().c_str());
             std::exit(0);
+        } else if (arg == "-q" || arg == "--quiet") {
+            quiet = true;
         } else if (arg == "--version") {
             std::printf("wavhz %s\n", QUILLOX_WAV_FREQUENCY_VERSION_STRING);
             std::exit(0);
@@ -181,10 +192,11 @@ std::vector<std::string> Operands(const std::vector<std::string> &args) {
 
 // The request the operands give, checked: OUTPUT, FREQUENCY_HZ, LEVEL and
 // SECONDS. Anything amiss is a usage error.
-ToneRequest ParseRequest(const std::vector<std::string> &operands) {
+ToneRequest ParseRequest(const std::vector<std::string> &args) {
+    ToneRequest request;
+    const std::vector<std::string> operands = Operands(args, request.quiet);
     if (operands.size() != 4)
         UsageError("expected 4 arguments, got " + std::to_string(operands.size()));
-    ToneRequest request;
     request.operands = operands;
     request.output = operands[0];
     if (request.output == "-" && kStandardOutput[0] == '\0') {
@@ -200,17 +212,40 @@ ToneRequest ParseRequest(const std::vector<std::string> &operands) {
     return request;
 }
 
+// Requests that are probably a mistake: said on stderr, the status unchanged.
+void WarnOfMistakes(const ToneRequest &request) {
+    if (request.level > -10 && request.level < 10) {
+        std::fprintf(stderr,
+                     "wavhz: warning: level %" PRId32
+                     " gives silence (the amplitude is LEVEL / 10 in whole numbers)\n",
+                     request.level);
+    }
+    const std::uint64_t hz = request.frequencyHz < 0
+                                 ? 0 - static_cast<std::uint64_t>(request.frequencyHz)
+                                 : static_cast<std::uint64_t>(request.frequencyHz);
+    constexpr std::uint64_t kSampleRate = 44100;
+    if (hz > kSampleRate / 2) {
+        const std::uint64_t folded = hz % kSampleRate;
+        std::fprintf(stderr,
+                     "wavhz: warning: %" PRIu64
+                     " Hz is above half the sample rate (22050 Hz) "
+                     "and plays as about %" PRIu64 " Hz\n",
+                     hz, folded > kSampleRate / 2 ? kSampleRate - folded : folded);
+    }
+}
+
 }  // namespace
 
 int RunRequestHere(const std::vector<std::string> &args) {
-    const ToneRequest request = ParseRequest(Operands(args));
+    const ToneRequest request = ParseRequest(args);
     const std::int32_t result =
         WAVHZCreate(request.path.c_str(), request.frequencyHz, request.level, request.seconds);
     return result == WAVHZ_DONE ? 0 : kExitSoftware;
 }
 
 int Run(const std::vector<std::string> &args) {
-    const ToneRequest request = ParseRequest(Operands(args));
+    const ToneRequest request = ParseRequest(args);
+    if (!request.quiet) WarnOfMistakes(request);
     const ChildEnd end = RunInChild(request);
     if (!end.exited) return ReportStopped(end.code);
     const auto code = static_cast<int>(end.code);
@@ -226,7 +261,7 @@ int Run(const std::vector<std::string> &args) {
     } else if (code == WAVHZ_EXIT_NO_MEMORY) {
         std::fprintf(stderr, "wavhz: not enough memory for a tone of %" PRIu32 " seconds\n",
                      request.seconds);
-    } else if (code == 0) {
+    } else if (code == 0 && !request.quiet) {
         std::string shown = Quoted(output);  // unquoted unless something needed escaping
         if (shown == "'" + output + "'") shown = output;
         std::FILE *const summary = SummaryStream(output == "-" ? kStandardOutput : output.c_str());

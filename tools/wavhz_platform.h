@@ -18,6 +18,23 @@ inline constexpr int kExitCannotStart = WAVHZ_EXIT_NO_MEMORY;
 // The tone was written, but the summary line could not be: EX_IOERR.
 inline constexpr int kExitSummaryLost = 74;
 
+// Every exit status wavhz gives, in the words --help prints; the man page
+// and the README list the same (a test compares them).
+struct ExitStatus {
+    const char *status;
+    const char *meaning;
+};
+inline constexpr ExitStatus kExitStatuses[] = {
+    {"0", "the file was written"},
+    {"1", "not enough memory for the tone, or no tone writer (a child process)"},
+    {"2", "the file cannot be written (the reason follows where it can be told)"},
+    {"64", "bad arguments or an unknown option"},
+    {"70", "the library returned without writing, which it never does"},
+    {"74", "the tone was written, but not the summary line"},
+    {"141", "the reader of standard output went away (SIGPIPE, as filters do)"},
+    {"128+N", "the tone writer was stopped by signal N (on Windows, by a crash)"},
+};
+
 // A request, checked.
 struct ToneRequest {
     std::vector<std::string> operands;  // as given, OUTPUT first
@@ -26,6 +43,7 @@ struct ToneRequest {
     std::int32_t frequencyHz = 0;
     std::int32_t level = 0;
     std::uint32_t seconds = 0;
+    bool quiet = false;  // -q: no summary, no warnings
 };
 
 // How the child that ran a request ended.

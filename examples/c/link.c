@@ -5,10 +5,14 @@
    Run:
        ./link            writes a440.wav: 2 s of 440 Hz at full scale
 
-   The same file builds on Windows against the import library
-   (x86_64-w64-mingw32-gcc link.c -lQuilloxWAVFrequency, or with MSVC
-   cl link.c QuilloxWAVFrequency.lib): WAVHZ_PATH makes the path literal
-   of each platform's type. */
+   The same file builds on Windows against the unpacked archive Q
+   (QuilloxWAVFrequency-VERSION-win64, or -win32), WAVHZ_PATH making the
+   path literal of each platform's type:
+       cl /I Q\include link.c Q\lib\QuilloxWAVFrequency.lib           (MSVC)
+       gcc -IQ\include link.c -LQ\lib -lQuilloxWAVFrequency -o link.exe (MinGW-w64)
+       x86_64-w64-mingw32-gcc $(PKG_CONFIG_LIBDIR=Q/lib/pkgconfig \
+           pkg-config --cflags --libs QuilloxWAVFrequency) ...      (from Linux)
+   with Q\bin\*.dll copied beside link.exe. */
 #include <QuilloxWAVFrequency.h>
 #include <stdio.h>
 

@@ -17,7 +17,7 @@ _wavhz() {
     COMPREPLY=()
     [[ $operands -eq 0 ]] || return 0
     if $options && [[ $current == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '--help --version -- -' -- "$current")
+        mapfile -t COMPREPLY < <(compgen -W '-q --quiet --help --version -- -' -- "$current")
     else
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$current")
