@@ -85,11 +85,13 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "Pure sine tones written to WAV files -
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME wavhz)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${runtime_package} (= ${debian_version})")
-# Cross-built packages take the target's architecture. dpkg-shlibdeps knows
-# the build machine's libraries alone, so their C and C++ runtime
-# dependencies are the versions of the cross toolchain's own runtime, which
-# Debian builds from the same sources as the target's libc6 and libstdc++6.
-if(CMAKE_CROSSCOMPILING)
+# Cross-built packages (the package-aarch64 and package-armhf presets) take
+# the target's architecture. dpkg-shlibdeps knows the build machine's
+# libraries alone, so their C and C++ runtime dependencies are the versions
+# of the cross toolchain's own runtime, which Debian builds from the same
+# sources as the target's libc6 and libstdc++6. (Other cross builds make no
+# packages.)
+if(CMAKE_CROSSCOMPILING AND QUILLOX_DEBIAN_DOCS)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
   elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
