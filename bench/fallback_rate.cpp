@@ -59,6 +59,6 @@ int main() {
         std::printf("%10d %6d %8u  %-18.0f %-18.0f\n", tone.frequencyHz, tone.level,
                     tone.firstSecond, oneIn(plain), oneIn(fused));
     }
-    std::printf("(0: no lane redone; plain loops give large theta to the reference whole)\n");
+    std::printf("(0: no lane redone; plain loops give theta past 2^34 to the reference whole)\n");
     return 0;
 }

@@ -39,8 +39,7 @@ void BM_SampleLoop(benchmark::State &state, quillox::SynthesisLoop loop) {
 
 // A second of a 20 kHz tone at level 30, from its start or from the
 // minute the argument gives: from minute 55 on, theta is past
-// kSmallThetaLimit (4e8), where the fused loops take the large-theta sine
-// and the others the reference.
+// kSmallThetaLimit (4e8), where every loop takes the large-theta sine.
 void BM_LateInATone(benchmark::State &state, quillox::SynthesisLoop loop) {
     constexpr std::uint32_t kCount = 44100;
     const auto first = static_cast<std::uint32_t>(state.range(0)) * 60 * kCount;

@@ -93,6 +93,39 @@ int main() {
     };
     Check(bits25(quillox::kPiA) && bits25(quillox::kPiB) && quillox::kPiA + quillox::kPiB == kPi1,
           "kPiA + kPiB = kPi1, 25 bits each");
+    // Without fused multiply-adds past kSmallThetaLimit: pi's bits down to
+    // 2^-18, 2^-38, 2^-51 and 2^-71, a part each, then RN of the rest.
+    const auto truncated = [&](std::initializer_list<double> parts, int lowest) {
+        mpfr_t rest;
+        mpfr_init2(rest, 512);
+        mpfr_set(rest, pi, MPFR_RNDN);
+        for (const double part : parts) mpfr_sub_d(rest, rest, part, MPFR_RNDN);
+        mpfr_mul_2si(rest, rest, lowest, MPFR_RNDN);
+        mpfr_trunc(rest, rest);
+        mpfr_div_2si(rest, rest, lowest, MPFR_RNDN);
+        const double result = mpfr_get_d(rest, MPFR_RNDN);
+        mpfr_clear(rest);
+        return result;
+    };
+    using quillox::kPiC1, quillox::kPiC2, quillox::kPiC3, quillox::kPiC4, quillox::kPiC5;
+    Check(kPiC1 == truncated({}, 18) && kPiC2 == truncated({kPiC1}, 38) &&
+              kPiC3 == truncated({kPiC1, kPiC2}, 51) &&
+              kPiC4 == truncated({kPiC1, kPiC2, kPiC3}, 71),
+          "kPiC1 ... kPiC4 are pi's bits to 2^-18, 2^-38, 2^-51 and 2^-71");
+    // k < 2^33 times each is exact: at most 20 bits.
+    const auto bits20 = [](double value) {
+        return (std::bit_cast<std::uint64_t>(value) & ((std::uint64_t{1} << 33) - 1)) == 0;
+    };
+    Check(bits20(kPiC1) && bits20(kPiC2) && bits20(kPiC3) && bits20(kPiC4),
+          "each of 20 bits or fewer");
+    Check(kPiC5 == Remainder(pi, {kPiC1, kPiC2, kPiC3, kPiC4}),
+          "kPiC5 = RN(pi - kPiC1 - ... - kPiC4)");
+    const double tailC4 = std::fabs(Remainder(pi, {kPiC1, kPiC2, kPiC3, kPiC4}));
+    const double tailC5 = std::fabs(Remainder(pi, {kPiC1, kPiC2, kPiC3, kPiC4, kPiC5}));
+    std::printf("  |pi - kPiC1 - ... - kPiC4| = 2^%.2f, and - kPiC5: 2^%.2f\n", std::log2(tailC4),
+                std::log2(tailC5));
+    Check(tailC4 <= quillox::kPiTailBeyondC4 && tailC5 <= quillox::kPiTailBeyondC5,
+          "kPiTailBeyondC4 and kPiTailBeyondC5 bound them");
     mpfr_clears(pi, inverse, static_cast<mpfr_ptr>(nullptr));
 
     std::printf("Every float theta in [2, 2^51), binade by binade:\n");

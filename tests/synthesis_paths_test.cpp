@@ -51,9 +51,16 @@ std::vector<Stretch> Stretches(std::uint64_t samples) {
     const float amplitudes[] = {
         0, 1, -1, 2, -2, 3, 65536, 65537, -65538, 131072, -131072, 214748364.0f, -214748364.0f};
     // 140381796: where 19999 Hz first reaches kSmallThetaLimit (4e8), so
-    // the fast loops change sines within the stretch.
-    const std::uint32_t starts[] = {
-        0, 441000 - 5, 123456789, 140381796 - 20000, 2147449499 - 40000, kLastIndex + 1};
+    // the fast loops change sines within the stretch; 7187189: where 2^24
+    // Hz reaches kPlainLargeThetaLimit (2^34), so the loops without fused
+    // multiply-adds change from the large-theta sine to the reference.
+    const std::uint32_t starts[] = {0,
+                                    441000 - 5,
+                                    123456789,
+                                    140381796 - 20000,
+                                    7187189 - 1000,
+                                    2147449499 - 40000,
+                                    kLastIndex + 1};
     const std::uint64_t cases = frequencies.size() * std::size(amplitudes) * std::size(starts);
     const auto count = static_cast<std::uint32_t>(samples / cases) | 1;
     std::vector<Stretch> stretches;

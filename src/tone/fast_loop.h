@@ -26,10 +26,12 @@
 //     reduction                     u |sin|          2.01 x      kFusedReductionError times
 //                                                    x / sin x   XOverSinXAtMost(1.5709)
 //     bound                         u |sin|          640         kBound (the three, asserted)
-//   large-theta sine (fused only, fast_sine.h LargeThetaSine):
-//     approximation, evaluation     u |sin|          3.44, 5.5   as above
+//   large-theta sine (fast_sine.h LargeThetaSine; any theta with fused
+//   multiply-adds, below 2^34 without):
+//     approximation, evaluation     u |sin|          3.44, 7.2   as above
 //     reduction                     u |sin|          2.01 x      XOverSinXAtMost(1.66)
-//     bound                         u |sin|          13          kBound
+//                                                                (kPlainLargeReductionError 2.002)
+//     bound                         u |sin|          14          kBound
 //   reference sine                  ulps of w        1           correctly rounded (half an ulp)
 //   the two w = amplitude * sine    ulps of w        1 + 1       one rounding each
 //   w's window                      ulps of w        4096, 64    kWindow >= 3 (bound + 1 + 2),
@@ -210,14 +212,14 @@ void SynthesizeBlocks(const SampleRun &run, std::uint32_t blocks) {
 }
 
 // How many of `blocks` whole blocks from sample `first` on have every
-// |theta| below kSmallThetaLimit. |theta| never falls as the index grows
-// (each step of it rounds monotonically), so those blocks come first, and a
-// search over the blocks' last samples finds where they end.
+// |theta| below `limit`. |theta| never falls as the index grows (each step
+// of it rounds monotonically), so those blocks come first, and a search
+// over the blocks' last samples finds where they end.
 template <unsigned kBlock>
-std::uint32_t SmallThetaBlocks(float period, std::uint32_t first, std::uint32_t blocks) {
+std::uint32_t BlocksBelow(double limit, float period, std::uint32_t first, std::uint32_t blocks) {
     const auto below = [&](std::uint32_t count) {  // the first `count` blocks
         const double a = static_cast<double>(first + kBlock * count - 1) * kPhaseFactor;
-        return std::fabs(static_cast<float>(a / static_cast<double>(period))) < kSmallThetaLimit;
+        return std::fabs(static_cast<float>(a / static_cast<double>(period))) < limit;
     };
     if (below(blocks)) return blocks;
     std::uint32_t low = 0;        // below(low), or low = 0
@@ -238,22 +240,26 @@ void SynthesizeFast(const SampleRun &run) {
     constexpr unsigned kBlock = L::kLanes * L::kVectors;
     const std::uint32_t blocks = run.count / kBlock;
     const std::uint32_t done = kBlock * blocks;
+    // Blocks `from` to `to` of the run.
+    const auto part = [&](std::uint32_t from, std::uint32_t to) {
+        return SampleRun{run.frequencyHz, run.amplitude, run.firstIndex + kBlock * from,
+                         kBlock * (to - from),
+                         run.out + std::size_t{kBytesPerSample} * kBlock * from};
+    };
     if (blocks != 0) {
         const float period = kSamplesPerSecond / static_cast<float>(run.frequencyHz);
-        const std::uint32_t small = SmallThetaBlocks<kBlock>(period, run.firstIndex, blocks);
+        // Below kSmallThetaLimit the small-theta sine, then the large-theta
+        // one; without fused multiply-adds, only below kPlainLargeThetaLimit,
+        // and the reference past it.
+        const std::uint32_t small =
+            BlocksBelow<kBlock>(kSmallThetaLimit, period, run.firstIndex, blocks);
+        const std::uint32_t large =
+            L::kFusedMultiplyAdd
+                ? blocks
+                : BlocksBelow<kBlock>(kPlainLargeThetaLimit, period, run.firstIndex, blocks);
         if (small != 0) SynthesizeBlocks<L, SmallThetaSine>(run, small);
-        if (small < blocks) {
-            // Past kSmallThetaLimit: the large-theta sine, which needs fused
-            // multiply-adds; without them, the reference.
-            const SampleRun large = {run.frequencyHz, run.amplitude,
-                                     run.firstIndex + kBlock * small, kBlock * (blocks - small),
-                                     run.out + std::size_t{kBytesPerSample} * kBlock * small};
-            if constexpr (L::kFusedMultiplyAdd) {
-                SynthesizeBlocks<L, LargeThetaSine>(large, blocks - small);
-            } else {
-                SynthesizeReference(large);
-            }
-        }
+        if (small < large) SynthesizeBlocks<L, LargeThetaSine>(part(small, large), large - small);
+        if (large < blocks) SynthesizeReference(part(large, blocks));
     }
     if (done < run.count) {
         SynthesizeReference({run.frequencyHz, run.amplitude, run.firstIndex + done,

@@ -93,6 +93,42 @@ inline constexpr double kNearestToMultipleOfPi = 0x1.f9cbe2p+8;
 inline constexpr double kPlainReductionError = 1.2;
 static_assert(kLargestKOverX * (kUnit * kPi2 + kPiTailBeyond2) <= 0.2 * kUnit);
 
+// Without fused multiply-adds, theta below kPlainLargeThetaLimit (every
+// tone up to 56 kHz, to its end): k from a rounded product is off by at
+// most 2^-21 more, so |x| stays below kLargeReducedLimit, and |k| < 2^33.
+// pi in five parts, the first four the next bits of pi, short enough that k
+// times each is exact (20, 20, 9 and 19 bits), the last RN of what is left
+// (proofs/reduction_search.cpp):
+//   x1 = theta - k kPiC1 is exact: multiples of 2^-23 (theta >= pi / 2
+//   once k is not 0), |x1| < 1.66 + 2^33 * 2^-18 < 2^15: 38 bits.
+//   x2 = x1 - k kPiC2 is exact: multiples of 2^-38, |x2| < 1.66 + 2^33 *
+//   2^-38 < 2: 39 bits.
+//   x3 = x2 - k kPiC3 is exact: multiples of 2^-48, |x3| < 2: 49 bits.
+//   x4 = x3 - k kPiC4 rounds once, by at most u (|x| + |k| |pi - kPiC1 -
+//   ... - kPiC4|) <= u (|x| + 2^33 kPiTailBeyondC4).
+//   RN(k kPiC5) rounds once, by at most u 2^33 kPiC5, and the part of pi
+//   beyond kPiC5 adds 2^33 kPiTailBeyondC5.
+//   x5 = x4 - RN(k kPiC5) rounds once, by at most u |x| (1 + 2^-50: u times
+//   the errors before it).
+// Relative to |x| >= kSmallestReduced that is kPlainLargeReductionError,
+// within the fused reduction's error, on which LargeThetaSine's bound rests.
+inline constexpr double kPlainLargeThetaLimit = 0x1p34;
+inline constexpr double kPiC1 = 0x1.921fap+1;
+inline constexpr double kPiC2 = 0x1.54442p-19;
+inline constexpr double kPiC3 = 0x1.a3p-40;
+inline constexpr double kPiC4 = 0x1.1a624p-53;
+inline constexpr double kPiC5 = 0x1.198a2e0370734p-72;
+inline constexpr double kPiTailBeyondC4 = 0x1p-71;   // |pi - kPiC1 - ... - kPiC4| = 2^-71.9
+inline constexpr double kPiTailBeyondC5 = 0x1p-125;  // |pi - kPiC1 - ... - kPiC5| = 2^-125.8
+static_assert(kPlainLargeThetaLimit * kInversePi + 1 < 0x1p33);
+static_assert((0.5 + kPlainLargeThetaLimit * (kInversePiError + kInversePi * kUnit)) *
+                  std::numbers::pi <
+              kLargeReducedLimit);
+inline constexpr double kPlainLargeReductionError =
+    2 * (1 + 0x1p-50) +
+    0x1p33 * (kPiTailBeyondC4 + kPiC5 + kPiTailBeyondC5 / kUnit) / kSmallestReduced;
+static_assert(kPlainLargeReductionError <= kFusedReductionError);
+
 // k and the reduced argument with odd k's sign folded in, from the parts of
 // pi given (the first product must be exact, see above).
 template <Lanes L, std::size_t N>
@@ -118,7 +154,7 @@ typename L::Doubles Reduce(typename L::Doubles theta, const double (&piParts)[N]
 // sin(x) ~ x + x^3 P(x^2), P minimax for the relative error
 // (proofs/sine_coefficients.sollya). With fused multiply-adds by Horner's
 // rule: fewest operations, and the vector loops are bound by their number.
-// Without, in pairs (Estrin's scheme for P of degree 5): a few more
+// Without, in pairs (Estrin's scheme for P of degree 5 or 6): a few more
 // operations, but half the chain of dependent ones, which bounds the plain
 // loop. The rounding errors of both forms are bounded by
 // proofs/sine_bounds.cpp, which runs this very function on values that
@@ -133,11 +169,12 @@ typename L::Doubles OddPolynomial(typename L::Doubles x, const double (&coeffici
         for (std::size_t j = N - 1; j-- > 0;) p = L::MulAdd(p, z, c(j));
         return L::MulAdd(L::Mul(x, z), p, x);
     } else {
-        static_assert(N == 6, "pairs for P of degree 5");
+        static_assert(N == 6 || N == 7, "pairs for P of degree 5 or 6");
         const Doubles z2 = L::Mul(z, z);
         const Doubles p01 = L::Add(L::Mul(c(1), z), c(0));
         const Doubles p23 = L::Add(L::Mul(c(3), z), c(2));
-        const Doubles p45 = L::Add(L::Mul(c(5), z), c(4));
+        Doubles p45 = L::Add(L::Mul(c(5), z), c(4));
+        if constexpr (N == 7) p45 = L::Add(L::Mul(c(6), z2), p45);
         const Doubles p = L::Add(L::Mul(L::Add(L::Mul(p45, z2), p23), z2), p01);
         return L::Add(L::Mul(L::Mul(x, z), p), x);
     }
@@ -200,26 +237,31 @@ static_assert(CoveredByItsWindow<SmallThetaSine>);
 static_assert(XOverSinXAtMost(kSmallReducedLimit) < 1.5710);
 static_assert(kPlainReductionError <= kFusedReductionError);
 
-// Any theta, with fused multiply-adds only: |x| < kLargeReducedLimit, P of
-// degree 6.
+// Any theta with fused multiply-adds, theta below kPlainLargeThetaLimit
+// without: |x| < kLargeReducedLimit, P of degree 6.
 struct LargeThetaSine {
     // proofs/sine_coefficients.sollya
     static constexpr double kCoefficients[7] = {
         -0x1.55555555553d8p-3,  0x1.1111111103dbp-7,   -0x1.a01a01961b1a8p-13, 0x1.71de36b965fap-19,
         -0x1.ae62efae193b4p-26, 0x1.60d76d9af720ap-33, -0x1.9d49750f63588p-41};
     static constexpr double kApproximationError = 3.44;  // ibid.
-    static constexpr double kEvaluationError = 5.5;      // proofs/sine_bounds.cpp
+    static constexpr double kEvaluationError = 7.2;      // proofs/sine_bounds.cpp (5.5 fused)
     // Relative to sin x: x / sin x < 1.6668 below kLargeReducedLimit.
     static constexpr double kReductionError =
         kFusedReductionError * XOverSinXAtMost(kLargeReducedLimit);
-    static constexpr double kBound = 13;
+    static constexpr double kBound = 14;
     static constexpr std::uint64_t kWindow = 64;
+
+    static constexpr double kFusedPiParts[] = {kPi1, kPi2, kPi3};
+    static constexpr double kPlainPiParts[] = {kPiC1, kPiC2, kPiC3, kPiC4, kPiC5};
 
     template <Lanes L>
     static typename L::Doubles Sine(typename L::Doubles theta) {
-        static_assert(L::kFusedMultiplyAdd, "the three-part reduction needs exact products");
-        constexpr double kParts[] = {kPi1, kPi2, kPi3};
-        return OddPolynomial<L>(Reduce<L>(theta, kParts), kCoefficients);
+        if constexpr (L::kFusedMultiplyAdd) {
+            return OddPolynomial<L>(Reduce<L>(theta, kFusedPiParts), kCoefficients);
+        } else {
+            return OddPolynomial<L>(Reduce<L>(theta, kPlainPiParts), kCoefficients);
+        }
     }
 };
 static_assert(CoveredByItsWindow<LargeThetaSine>);
