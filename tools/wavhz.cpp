@@ -190,8 +190,9 @@ std::vector<std::string> Operands(const std::vector<std::string> &args, bool &qu
     return operands;
 }
 
-// The request the operands give, checked: OUTPUT, FREQUENCY_HZ, LEVEL and
-// SECONDS. Anything amiss is a usage error.
+// The request the command line gives: its options, then the operands
+// OUTPUT, FREQUENCY_HZ, LEVEL and SECONDS, checked. Anything amiss is a
+// usage error.
 ToneRequest ParseRequest(const std::vector<std::string> &args) {
     ToneRequest request;
     const std::vector<std::string> operands = Operands(args, request.quiet);
