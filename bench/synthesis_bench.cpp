@@ -6,13 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
-#include "platform/platform.h"
-#include "tone/byte_order.h"
 #include "tone/correctly_rounded_sine.h"
 #include "tone/sample_format.h"
 #include "tone/synthesis.h"
@@ -78,14 +75,8 @@ void BM_RequestThrough(benchmark::State &state, quillox::SynthesisLoop loop) {
     const auto seconds = static_cast<std::uint32_t>(state.range(0));
     for (auto _ : state) {
         toneSettings = {"/dev/shm/quillox_bench.wav", 1, 1000, seconds};
-        const std::uint32_t count = seconds * kSampleRate;
         WavChunk data;
-        data.size = count * kBytesPerSample;
-        data.bytes.reset(
-            static_cast<std::uint8_t *>(AllocateBuffer(data.size + kChunkHeaderBytes)));
-        std::memcpy(data.bytes.get(), "data", 4);
-        WriteLE32(data.bytes.get() + 4, data.size);
-        loop({1000, 1, 0, count, data.bytes.get() + kChunkHeaderBytes});
+        BuildDataChunk(data, loop);
         WavChunk format;
         WavChunk riff;
         BuildFormatChunk(format);

@@ -74,14 +74,18 @@ constexpr FastLoop kFastLoops[] = {
 
 std::span<const FastLoop> FastLoops() { return kFastLoops; }
 
-void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount) {
+SynthesisLoop FastestLoop() {
     static const SynthesisLoop fastest = [] {
         for (const FastLoop &loop : FastLoops()) {
             if (loop.available()) return loop.synthesize;
         }
         return SynthesisLoop{SynthesizeFastScalar};
     }();
-    fastest({toneSettings.frequencyHz, toneSettings.amplitude, 0, sampleCount, samples});
+    return fastest;
+}
+
+void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount, SynthesisLoop loop) {
+    loop({toneSettings.frequencyHz, toneSettings.amplitude, 0, sampleCount, samples});
 }
 
 }  // namespace quillox

@@ -75,8 +75,11 @@ void SynthesizeAvx2(const SampleRun &run);        // x86-64 with AVX2 and FMA
 void SynthesizeAvx512(const SampleRun &run);      // x86-64 with AVX-512 F, VL, BW and DQ
 void SynthesizeNeon(const SampleRun &run);        // 64-bit ARM
 
-// The `sampleCount` samples of the tone in toneSettings, from sample 0, by the
-// fastest loop this processor runs (chosen once).
-void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount);
+// The fastest loop this processor runs (chosen at the first call).
+SynthesisLoop FastestLoop();
+
+// The `sampleCount` samples of the tone in toneSettings, from sample 0, by
+// `loop`.
+void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount, SynthesisLoop loop);
 
 }  // namespace quillox

@@ -24,13 +24,13 @@ void StartChunk(WavChunk &chunk, const char (&tag)[5], std::uint32_t size) {
 
 }  // namespace
 
-void BuildDataChunk(WavChunk &chunk) {
+void BuildDataChunk(WavChunk &chunk, SynthesisLoop loop) {
     // Longer tones would wrap the 32-bit sizes, and the buffer would come out
     // smaller than what is written into it: refuse them as too large to hold.
     if (toneSettings.seconds > kMaxSeconds) FatalExit(kStatusNoMemory);
     const std::uint32_t sampleCount = toneSettings.seconds * kSampleRate;
     StartChunk(chunk, "data", sampleCount * kBytesPerSample);
-    SynthesizeTone(chunk.bytes.get() + kChunkHeaderBytes, sampleCount);
+    SynthesizeTone(chunk.bytes.get() + kChunkHeaderBytes, sampleCount, loop);
 }
 
 void BuildFormatChunk(WavChunk &chunk) {

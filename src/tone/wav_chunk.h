@@ -17,6 +17,7 @@
 
 #include "QuilloxWAVFrequency.h"
 #include "tone/sample_format.h"
+#include "tone/synthesis.h"
 
 namespace quillox {
 
@@ -36,8 +37,9 @@ struct WavChunk {
 };
 
 // Fill `chunk` from toneSettings. A buffer that cannot be allocated, or a
-// duration above kMaxSeconds, ends the process with status 1.
-void BuildDataChunk(WavChunk &chunk);
+// duration above kMaxSeconds, ends the process with status 1. The samples
+// come from `loop`: a benchmark names each in turn to time its whole tone.
+void BuildDataChunk(WavChunk &chunk, SynthesisLoop loop = FastestLoop());
 void BuildFormatChunk(WavChunk &chunk);
 // Reads only the size fields of the other two chunks.
 void BuildRiffChunk(WavChunk &chunk, const WavChunk &formatChunk, const WavChunk &dataChunk);
