@@ -56,7 +56,7 @@ std::uint16_t ReferenceSample(float period, double amplitude, std::uint32_t inde
 using SynthesisLoop = void (*)(const SampleRun &);
 
 // The fast loops (tone/fast_loop.h): the reference's bytes, several samples
-// at a time, each where its instructions exist. SynthesizeTone, the tests,
+// at a time, each where its instructions exist. FastestLoop, the tests,
 // the fuzzer and the benchmark all take them from FastLoops(): a loop for a
 // new instruction set is a file of its own and a line in that table.
 struct FastLoop {
