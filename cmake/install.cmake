@@ -5,14 +5,19 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# Relocatable trees find their libraries through $ORIGIN; a system install
-# (the Debian packages) needs and wants no search path.
+# A relocatable tree's library finds the framework beside it through
+# $ORIGIN; a system install (the Debian packages) needs and wants no search
+# path, and wavhz (it carries the library's objects) and the framework need
+# none anywhere. Each is built with the search path it is installed with:
+# one that CMake rewrites at install time is built with room for the new one
+# made of empty entries, and the loader reads an empty entry as the working
+# directory, where anyone's libstdc++ would be found first.
 option(QUILLOX_RELOCATABLE "Installed programs and libraries find each other relative to themselves" ON)
 if(QUILLOX_RELOCATABLE)
-  set_target_properties(QuilloxWAVFrequency QuilloxAppFramework PROPERTIES INSTALL_RPATH "$ORIGIN")
-  file(RELATIVE_PATH bin_to_lib "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
-  set_target_properties(wavhz PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+  set_target_properties(QuilloxWAVFrequency PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
+set_target_properties(QuilloxWAVFrequency QuilloxAppFramework wavhz PROPERTIES
+  BUILD_WITH_INSTALL_RPATH ON)
 target_include_directories(QuilloxWAVFrequency PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_include_directories(QuilloxAppFramework PUBLIC

@@ -57,8 +57,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/quillox")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps finds the project's own libraries in the build tree; the
 # packages' own Depends name the runtime package for them.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}
-    ${PROJECT_BINARY_DIR}/platform/framework)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
