@@ -5,7 +5,8 @@
        x86_64-w64-mingw32-gcc -municode -o load_library.exe load_library.c -I include
    or with MSVC:
        cl /I include load_library.c
-   Run beside QuilloxWAVFrequency.dll (on Linux, under Wine: wine load_library.exe):
+   Put it beside QuilloxWAVFrequency.dll and QuilloxAppFramework.dll, and run
+   it (on Linux, under Wine: wine load_library.exe):
        load_library.exe     writes windows.wav: 1 s of 1 kHz at full scale */
 #include <QuilloxWAVFrequency.h>
 #include <stdio.h>
@@ -16,11 +17,16 @@
 typedef int32_t (*CreateFunction)(const WAVHZPathChar *, int32_t, int32_t, uint32_t);
 
 int wmain(void) {
-    /* Loading runs the DLL's attach sequence; a refused framework makes
-       LoadLibraryW fail. FreeLibrary runs the detach sequence. */
-    HMODULE library = LoadLibraryW(L"QuilloxWAVFrequency.dll");
+    /* The DLL, and the framework DLL it imports, from this program's own
+       folder or Windows' own: never from the working directory, where
+       anyone's DLL of that name could be found first. Loading runs the
+       DLL's attach sequence; a refused framework makes the load fail.
+       FreeLibrary runs the detach sequence. */
+    HMODULE library =
+        LoadLibraryExW(L"QuilloxWAVFrequency.dll", NULL,
+                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == NULL) {
-        fprintf(stderr, "LoadLibraryW failed: error %lu\n", GetLastError());
+        fprintf(stderr, "LoadLibraryExW failed: error %lu\n", GetLastError());
         return 1;
     }
     CreateFunction create = (CreateFunction)(void (*)(void))GetProcAddress(library, "WAVHZCreate");

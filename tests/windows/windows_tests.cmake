@@ -32,7 +32,7 @@ add_test(NAME wavhz_full_disk
                  $<TARGET_FILE:wavhz>)
 
 # The Windows examples, built as their comments say (the import library;
-# LoadLibraryW and GetProcAddress), run where the DLL is and compared with
+# LoadLibraryExW and GetProcAddress), run where the DLL is and compared with
 # the build machine's wavhz.
 if(QUILLOX_REFERENCE_WAVHZ)
   add_executable(example_link ${PROJECT_SOURCE_DIR}/examples/c/link.c)
@@ -55,4 +55,15 @@ if(QUILLOX_REFERENCE_WAVHZ)
                    ${QUILLOX_REFERENCE_WAVHZ} 1000 10 1
                    ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:example_load_library>
            WORKING_DIRECTORY ${example_dir})
+  # ... and from its own folder only: a copy kept apart from the DLLs, run
+  # in their folder, does not load them from there (error 126, not found).
+  set(apart_dir ${example_dir}/apart)
+  file(MAKE_DIRECTORY ${apart_dir})
+  add_custom_command(TARGET example_load_library POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:example_load_library> ${apart_dir}/)
+  add_test(NAME example_load_library_not_from_working_directory
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/expect_status.sh 1
+                   "^LoadLibraryExW failed: error 126"
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} ${apart_dir}/example_load_library.exe
+           WORKING_DIRECTORY $<TARGET_FILE_DIR:QuilloxWAVFrequency>)
 endif()
