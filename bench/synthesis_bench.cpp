@@ -76,12 +76,14 @@ void BM_RequestThrough(benchmark::State &state, quillox::SynthesisLoop loop) {
     for (auto _ : state) {
         toneSettings = {"/dev/shm/quillox_bench.wav", 1, 1000, seconds};
         WavChunk data;
-        BuildDataChunk(data, loop);
         WavChunk format;
         WavChunk riff;
-        BuildFormatChunk(format);
-        BuildRiffChunk(riff, format, data);
-        benchmark::DoNotOptimize(WriteWaveFile(riff, format, data));
+        if (BuildDataChunk(data, loop) != kSucceeded || BuildFormatChunk(format) != kSucceeded ||
+            BuildRiffChunk(riff, format, data) != kSucceeded ||
+            WriteWaveFile(riff, format, data) != kSucceeded) {
+            state.SkipWithError("the request failed");
+            break;
+        }
     }
     std::remove("/dev/shm/quillox_bench.wav");
 }

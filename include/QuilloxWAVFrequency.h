@@ -6,12 +6,13 @@
  *     #include <QuilloxWAVFrequency.h>
  *
  *     // A 5 second, 1 kHz tone at full scale.
- *     int32_t r = WAVHZCreate(WAVHZ_PATH("tone.wav"), 1000, 10, 5);
- *     // r == WAVHZ_DONE (999)
+ *     if (WAVHZTryCreate(WAVHZ_PATH("tone.wav"), 1000, 10, 5) != WAVHZ_DONE)
+ *         perror("tone.wav");  // errno (on Windows GetLastError()) says why
  *
- * A call that fails does not return: it ends the calling process with
- * status 1 or 2 (below), without a message. A host that must carry on
- * calls it in a child process (examples/c/in_child.c).
+ * WAVHZTryCreate returns WAVHZ_DONE (999) or, when it fails, 1 or 2 (below)
+ * with errno set, and the host carries on. WAVHZCreate, the original call,
+ * does the same work but never returns a failure: it ends the calling
+ * process with that status instead, without a message.
  *
  * WAVHZCreate(path, frequencyHz, level, seconds)
  *
@@ -39,14 +40,29 @@
  *
  *   Returns WAVHZ_DONE (999). It never returns anything else: when it
  *   cannot do its work it ends the calling process at once (no atexit
- *   handlers, no stdio flush) with exit status
- *     WAVHZ_EXIT_NO_MEMORY (1)  the tone does not fit in memory, or
- *        `seconds` > WAVHZ_MAX_SECONDS (48,695: longer tones' file sizes
- *        would not fit the 32-bit RIFF length fields);
- *     WAVHZ_EXIT_CANNOT_WRITE (2)  the file cannot be written: it cannot be opened, the disk or the
- *        file-size limit has no room for it, a write or the close fails,
- *        `path` is null, or its name cannot be represented exactly or is
- *        longer than WAVHZ_MAX_NAME_BYTES (199) bytes once converted.
+ *   handlers, no stdio flush) with the status WAVHZTryCreate would return.
+ *
+ * WAVHZTryCreate(path, frequencyHz, level, seconds)
+ *
+ *   The same request, the same file and the same promises, but a failure
+ *   returns, with errno (on Windows GetLastError()) saying why:
+ *     WAVHZ_EXIT_NO_MEMORY (1)  the tone does not fit in memory (ENOMEM;
+ *        ERROR_NOT_ENOUGH_MEMORY), or `seconds` > WAVHZ_MAX_SECONDS
+ *        (48,695: longer tones' file sizes would not fit the 32-bit RIFF
+ *        length fields; EOVERFLOW; ERROR_ARITHMETIC_OVERFLOW);
+ *     WAVHZ_EXIT_CANNOT_WRITE (2)  the file cannot be written: it cannot be
+ *        opened (ENOENT, EACCES, ...), the disk or the file-size limit has
+ *        no room for it (ENOSPC, EFBIG), a write or the close fails (EIO,
+ *        ...), `path` is null (EINVAL; ERROR_INVALID_PARAMETER), its name
+ *        has no exact narrow form (EILSEQ; ERROR_NO_UNICODE_TRANSLATION) or
+ *        is longer than WAVHZ_MAX_NAME_BYTES (199) bytes once converted
+ *        (ENAMETOOLONG; ERROR_FILENAME_EXCED_RANGE).
+ *   A failed call leaves nothing of its own behind: no descriptor, no
+ *   memory, the lock free, the thread's signal mask and cancellation state
+ *   as they were. errno says nothing after a call that succeeds.
+ *
+ * Both calls:
+ *
  *   A failed request touches nothing but the file it opened. A file it
  *   created is removed. An existing file keeps every byte when the failure
  *   can be foreseen: the file-size limit and the room for the whole file
@@ -74,7 +90,7 @@
  *   (status 2). The converted name, the whole path as given, must fit in
  *   WAVHZ_MAX_NAME_BYTES bytes.
  *
- *   Call WAVHZCreate from one thread at a time: the library keeps the
+ *   Call them from one thread at a time: the library keeps the
  *   current request in one module-wide record. Calls that overlap anyway
  *   wait for each other (one lock around the request), so each writes its
  *   own tone under its own name. A process forked meanwhile starts with
@@ -92,7 +108,8 @@
 /* QUILLOX_WAV_FREQUENCY_VERSION_MAJOR, _MINOR, _PATCH, _TWEAK and _STRING. */
 #include "QuilloxWAVFrequencyVersion.h"
 
-/* What WAVHZCreate returns, and the exit statuses it ends the process with. */
+/* What a request that succeeds returns; what WAVHZTryCreate returns when it
+   fails, which are the exit statuses WAVHZCreate ends the process with. */
 #define WAVHZ_DONE 999
 #define WAVHZ_EXIT_NO_MEMORY 1
 #define WAVHZ_EXIT_CANNOT_WRITE 2
@@ -120,7 +137,7 @@ typedef char16_t WAVHZPathChar;
 #define WAVHZ_PATH(literal) u##literal
 #endif
 
-/* Exported under its plain name (on Windows through the module-definition
+/* Exported under their plain names (on Windows through the module-definition
    file), with the platform's one calling convention for plain functions. */
 #if defined(QUILLOX_WAV_FREQUENCY_BUILDING) && defined(__GNUC__) && !defined(_WIN32)
 #define WAVHZ_API __attribute__((visibility("default")))
@@ -132,6 +149,8 @@ typedef char16_t WAVHZPathChar;
 extern "C" {
 #endif
 
+WAVHZ_API int32_t WAVHZTryCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
+                                 uint32_t seconds);
 WAVHZ_API int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
                               uint32_t seconds);
 

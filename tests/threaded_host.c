@@ -5,7 +5,11 @@
      fork-and-idle  children forked mid-call that make none do not stop the
                     parent's calls to the same name;
      cancel         threads cancelled mid-call leave no descriptor or lock
-                    behind, and later calls work. */
+                    behind, and later calls work;
+     first-call     1000 times, a process forked while another thread makes
+                    the library's first call of its life calls it too: no
+                    set-up the first call makes (a lock, a choice of loop)
+                    may be left half-done in the child. */
 #define _GNU_SOURCE
 #include <QuilloxWAVFrequency.h>
 #include <dirent.h>
@@ -30,6 +34,12 @@ static void *WriteForEver(void *unused) {
         atomic_fetch_add(&calls, 1);
         pthread_testcancel();
     }
+    return NULL;
+}
+
+static void *FirstCall(void *unused) {
+    (void)unused;
+    WAVHZTryCreate(path, 440, 10, 0);
     return NULL;
 }
 
@@ -83,6 +93,33 @@ int main(int argc, char **argv) {
         }
         if (WAVHZCreate(path, 1000, 10, 1) != WAVHZ_DONE) return Fail("no 999");
         if (OpenDescriptors() != before) return Fail("descriptors left open");
+        return 0;
+    }
+
+    if (strcmp(argv[1], "first-call") == 0) {
+        /* This process never calls: each child is the first caller. */
+        for (int round = 0; round < 1000; ++round) {
+            pid_t child = fork();
+            if (child == 0) {
+                if (pthread_create(&writer, NULL, FirstCall, NULL) != 0) _exit(4);
+                Sleep(round % 97); /* into the thread's first call, somewhere */
+                pid_t grandchild = fork();
+                if (grandchild == 0) {
+                    alarm(5); /* a call that waits for ever ends here */
+                    _exit(WAVHZTryCreate(path, 1000, 10, 0) == WAVHZ_DONE ? 0 : 3);
+                }
+                int status = 0;
+                waitpid(grandchild, &status, 0);
+                pthread_join(writer, NULL);
+                _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 5);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+                fprintf(stderr, "threaded_host: round %d: ", round);
+                return Fail("a call in a child forked during the first call did not end");
+            }
+        }
         return 0;
     }
 

@@ -166,10 +166,9 @@ bool IsFloatArgument(double theta) {
 #if defined(QUILLOX_X86_64_LOOPS) && !defined(__FMA__)
 #define QUILLOX_SINE_DISPATCH
 
-bool HasFusedMultiplyAdd() {
-    static const bool has = __builtin_cpu_supports("fma");
-    return has;
-}
+// A load and a bit test of what the runtime learnt of the processor at load
+// time: no static of our own to set up inside a call.
+bool HasFusedMultiplyAdd() { return __builtin_cpu_supports("fma"); }
 #endif
 #endif
 

@@ -74,14 +74,14 @@ constexpr FastLoop kFastLoops[] = {
 
 std::span<const FastLoop> FastLoops() { return kFastLoops; }
 
+// Chosen anew on each call, not kept in a function-local static: the few
+// processor-feature tests cost nothing beside a tone, and a static's guard
+// could be left held by a fork in the middle of its set-up.
 SynthesisLoop FastestLoop() {
-    static const SynthesisLoop fastest = [] {
-        for (const FastLoop &loop : FastLoops()) {
-            if (loop.available()) return loop.synthesize;
-        }
-        return SynthesisLoop{SynthesizeFastScalar};
-    }();
-    return fastest;
+    for (const FastLoop &loop : FastLoops()) {
+        if (loop.available()) return loop.synthesize;
+    }
+    return SynthesisLoop{SynthesizeFastScalar};
 }
 
 void SynthesizeTone(std::uint8_t *samples, std::uint32_t sampleCount, SynthesisLoop loop) {

@@ -1,4 +1,4 @@
-// WAVHZCreate: the library's one exported function.
+// WAVHZTryCreate and WAVHZCreate: the library's two exported functions.
 #include "QuilloxWAVFrequency.h"
 
 #include "module/fatal_exit.h"
@@ -22,12 +22,14 @@ public:
     OneRequestAtATime &operator=(const OneRequestAtATime &) = delete;
 };
 
-}  // namespace
-}  // namespace quillox
+// How a request ended: WAVHZ_DONE, or the status it fails with and why.
+struct Outcome {
+    std::int32_t status;
+    ErrorCode error;
+};
 
-extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
-                               uint32_t seconds) {
-    using namespace quillox;
+Outcome CarryOut(const WAVHZPathChar *path, std::int32_t frequencyHz, std::int32_t level,
+                 std::uint32_t seconds) {
     const OneRequestAtATime turn;
     toneSettings.seconds = seconds;
     toneSettings.frequencyHz = frequencyHz;
@@ -35,15 +37,37 @@ extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, i
 
     // The name is settled before anything is built or opened, so a refused
     // name leaves any existing file of that name as it was.
-    if (!ConvertPathToNarrow(path, toneSettings.outputPath)) FatalExit(kStatusCannotWrite);
+    if (const ErrorCode error = ConvertPathToNarrow(path, toneSettings.outputPath))
+        return {kStatusCannotWrite, error};
 
     // The RIFF chunk comes last: its length needs the sizes of the other two.
     WavChunk dataChunk;
     WavChunk formatChunk;
     WavChunk riffChunk;
-    BuildDataChunk(dataChunk);
-    BuildFormatChunk(formatChunk);
-    BuildRiffChunk(riffChunk, formatChunk, dataChunk);
-    WriteWaveFile(riffChunk, formatChunk, dataChunk);
-    return WAVHZ_DONE;  // the chunks are released on the way out
+    ErrorCode error = BuildDataChunk(dataChunk);
+    if (error == kSucceeded) error = BuildFormatChunk(formatChunk);
+    if (error == kSucceeded) error = BuildRiffChunk(riffChunk, formatChunk, dataChunk);
+    if (error != kSucceeded) return {kStatusNoMemory, error};
+    if (const ErrorCode written = WriteWaveFile(riffChunk, formatChunk, dataChunk))
+        return {kStatusCannotWrite, written};
+    return {WAVHZ_DONE, kSucceeded};
+}  // the chunks are released and the lock let go on the way out
+
+}  // namespace
+}  // namespace quillox
+
+extern "C" int32_t WAVHZTryCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
+                                  uint32_t seconds) {
+    using namespace quillox;
+    const Outcome outcome = CarryOut(path, frequencyHz, level, seconds);
+    // Set last, once everything is released: nothing after it can change it.
+    if (outcome.status != WAVHZ_DONE) SetCallerError(outcome.error);
+    return outcome.status;
+}
+
+extern "C" int32_t WAVHZCreate(const WAVHZPathChar *path, int32_t frequencyHz, int32_t level,
+                               uint32_t seconds) {
+    const int32_t status = WAVHZTryCreate(path, frequencyHz, level, seconds);
+    if (status != WAVHZ_DONE) quillox::FatalExit(status);
+    return status;
 }

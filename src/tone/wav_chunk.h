@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "QuilloxWAVFrequency.h"
+#include "platform/platform.h"
 #include "tone/sample_format.h"
 #include "tone/synthesis.h"
 
@@ -36,12 +37,14 @@ struct WavChunk {
     std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // size + 8 bytes
 };
 
-// Fill `chunk` from toneSettings. A buffer that cannot be allocated, or a
-// duration above kMaxSeconds, ends the process with status 1. The samples
+// Fill `chunk` from toneSettings. Each fails with kErrorNoMemory when its
+// buffer cannot be allocated, the data chunk with kErrorToneTooLong for a
+// duration above kMaxSeconds (the caller's status 1 for both). The samples
 // come from `loop`: a benchmark names each in turn to time its whole tone.
-void BuildDataChunk(WavChunk &chunk, SynthesisLoop loop = FastestLoop());
-void BuildFormatChunk(WavChunk &chunk);
+[[nodiscard]] ErrorCode BuildDataChunk(WavChunk &chunk, SynthesisLoop loop = FastestLoop());
+[[nodiscard]] ErrorCode BuildFormatChunk(WavChunk &chunk);
 // Reads only the size fields of the other two chunks.
-void BuildRiffChunk(WavChunk &chunk, const WavChunk &formatChunk, const WavChunk &dataChunk);
+[[nodiscard]] ErrorCode BuildRiffChunk(WavChunk &chunk, const WavChunk &formatChunk,
+                                       const WavChunk &dataChunk);
 
 }  // namespace quillox

@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // 1. The name conversion.
     char narrow[kOutputPathBytes];
-    const bool converted = ConvertPathToNarrow(name.c_str(), narrow);
+    const bool converted = ConvertPathToNarrow(name.c_str(), narrow) == kSucceeded;
     const auto expected = IconvUtf8(name);
     const bool fits = expected && expected->size() < kOutputPathBytes;
     Check(converted == fits,

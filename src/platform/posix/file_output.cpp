@@ -13,7 +13,7 @@
 // a writer stopped anywhere in between, killed or failing even to empty the
 // file, leaves a file that does not start as a complete one. Nothing but
 // the file actually opened is ever touched: a symbolic link given as the
-// name is never removed. A failure leaves errno saying why.
+// name is never removed.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -539,9 +539,8 @@ private:
     int error_ = 0;
 };
 
-}  // namespace
-
-bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
+// The whole of WriteWholeFile: false, with errno saying why, on failure.
+bool WriteFileOnce(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
     OpenedOutput output;
     struct stat opened {};
     bool regular = false;
@@ -600,6 +599,14 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
     // file was whole at the close of the duplicate above; with the lock
     // gone it is no longer this call's to remove.)
     return CloseForCall(fd) == 0;
+}
+
+}  // namespace
+
+ErrorCode WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
+    errno = 0;
+    if (WriteFileOnce(name, pieces, pieceCount)) return kSucceeded;
+    return errno != 0 ? errno : EIO;  // (every failing step sets errno)
 }
 
 }  // namespace quillox

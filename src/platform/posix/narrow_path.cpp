@@ -11,8 +11,8 @@ bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]) {
-    if (path == nullptr) return false;
+ErrorCode ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathBytes]) {
+    if (path == nullptr) return kErrorNullPath;
     std::size_t length = 0;
     // Append one byte, keeping room for the terminator.
     const auto put = [&](char32_t byte) {
@@ -26,7 +26,7 @@ bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathByte
             ++unit;
             c = 0x10000 + ((c - 0xD800) << 10) + (*unit - 0xDC00);
         } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            return false;
+            return kErrorNoNarrowForm;
         }
         bool fits;
         if (c < 0x80) {
@@ -39,10 +39,10 @@ bool ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPathByte
             fits = put(0xF0 | (c >> 18)) && put(0x80 | ((c >> 12) & 0x3F)) &&
                    put(0x80 | ((c >> 6) & 0x3F)) && put(0x80 | (c & 0x3F));
         }
-        if (!fits) return false;
+        if (!fits) return kErrorNameTooLong;
     }
     name[length] = '\0';
-    return true;
+    return kSucceeded;
 }
 
 }  // namespace quillox

@@ -12,6 +12,12 @@ namespace quillox {
 namespace {
 
 pthread_mutex_t requestLock = PTHREAD_MUTEX_INITIALIZER;
+// The fork handler is registered once, by the first call. pthread_once, not a
+// function-local static: a fork while another thread is inside a static's
+// initialisation would leave the child a guard nobody releases, and the
+// child's first call would wait on it for ever. glibc's pthread_once starts
+// afresh in a child forked in the middle of it.
+pthread_once_t forkHandlerOnce = PTHREAD_ONCE_INIT;
 int cancelStateBefore = PTHREAD_CANCEL_ENABLE;  // of the thread holding requestLock
 
 // The descriptor the call in flight has open, or -1: a forked child closes
@@ -28,13 +34,14 @@ void AfterForkInChild() {
     pthread_mutex_init(&requestLock, nullptr);
 }
 
+void RegisterForkHandler() { pthread_atfork(nullptr, nullptr, AfterForkInChild); }
+
 }  // namespace
 
 void LockRequests() {
     // Registered on the first call, before any file is opened (the C library
     // drops the handler again when the library is unloaded).
-    static const bool forkHandler = pthread_atfork(nullptr, nullptr, AfterForkInChild) == 0;
-    static_cast<void>(forkHandler);
+    pthread_once(&forkHandlerOnce, RegisterForkHandler);
     // A call runs to its end: cancelled halfway, it would leave its
     // descriptor, its lock on the file and its buffers behind. A
     // cancellation that comes meanwhile acts at the thread's next

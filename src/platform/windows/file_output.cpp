@@ -11,8 +11,7 @@
 // length is settled before the new header is written, and the header comes
 // last: a writer stopped anywhere leaves a file that does not start as a
 // complete one. Devices such as NUL or CON are written as they are, in
-// order, and never emptied or deleted. A failure leaves GetLastError saying
-// why.
+// order, and never emptied or deleted.
 #include <windows.h>
 
 #include <algorithm>
@@ -167,9 +166,9 @@ void DeleteOpenedFile(HANDLE handle) {
     SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-}  // namespace
-
-bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
+// The whole of WriteWholeFile: false, with GetLastError saying why, on
+// failure.
+bool WriteFileOnce(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
     // Not inherited: a host starting a program on another thread while a
     // tone is written must not hand it our handle.
     SECURITY_ATTRIBUTES notInherited{sizeof notInherited, nullptr, FALSE};
@@ -232,6 +231,15 @@ bool WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t piece
     }
     // The lock goes with the handle.
     return CloseHandle(handle) != 0;
+}
+
+}  // namespace
+
+ErrorCode WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t pieceCount) {
+    SetLastError(ERROR_SUCCESS);
+    if (WriteFileOnce(name, pieces, pieceCount)) return kSucceeded;
+    const DWORD error = GetLastError();  // (every failing step sets it)
+    return error != ERROR_SUCCESS ? static_cast<ErrorCode>(error) : ERROR_WRITE_FAULT;
 }
 
 }  // namespace quillox

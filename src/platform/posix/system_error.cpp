@@ -1,0 +1,15 @@
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace quillox {
+
+const ErrorCode kErrorNoMemory = ENOMEM;
+const ErrorCode kErrorToneTooLong = EOVERFLOW;
+const ErrorCode kErrorNullPath = EINVAL;
+const ErrorCode kErrorNoNarrowForm = EILSEQ;
+const ErrorCode kErrorNameTooLong = ENAMETOOLONG;
+
+void SetCallerError(ErrorCode error) { errno = error; }
+
+}  // namespace quillox
