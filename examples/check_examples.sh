@@ -38,6 +38,12 @@ cc -std=c11 -Wall -Wextra -Werror -o in_child "$examples/c/in_child.c" \
 same c/in_child.c child.wav 1000 10 1
 
 # shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Werror -o carry_on "$examples/c/carry_on.c" \
+  $(pkg-config --cflags --libs QuilloxWAVFrequency) -Wl,-rpath,"$libdir"
+./carry_on | grep -q '^no-such-folder/carried.wav: not written (status 2: No such file or directory); carrying on$'
+same c/carry_on.c carried.wav 1000 10 1
+
+# shellcheck disable=SC2046
 cc -std=c11 -Wall -Wextra -Werror -o dlopen "$examples/c/dlopen.c" \
   $(pkg-config --cflags QuilloxWAVFrequency) -ldl
 ./dlopen "$library" >/dev/null

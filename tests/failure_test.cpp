@@ -1,16 +1,21 @@
-// Requests the library refuses or cannot complete: the process ends with
-// status 1 or 2, and nothing is left behind that looks like a good file.
+// Requests the library refuses or cannot complete: WAVHZTryCreate returns
+// status 1 or 2 with the reason, WAVHZCreate ends the process with it, and
+// nothing is left behind that looks like a good file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <utility>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <malloc.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
@@ -34,7 +39,16 @@ namespace {
 using testing::ExitedWithCode;
 namespace fs = std::filesystem;
 
-// Each refusal ends a process: a forked child's.
+// A reason in this system's numbers: errno's, or on Windows GetLastError's
+// (0 there: any reason, where Wine and Windows may differ).
+#if defined(_WIN32)
+#define REASON(posix, windows) (windows)
+#else
+#define REASON(posix, windows) (posix)
+#endif
+
+// Each request fails through WAVHZTryCreate, in this process, which carries
+// on; WAVHZCreate ends a process (a forked child's) with the same status.
 class Refusals : public testing::Test {
 protected:
     void SetUp() override {
@@ -44,70 +58,158 @@ protected:
     TempDir dir;
 };
 
-TEST_F(Refusals, UnwritableNamesEndWithStatus2AndCreateNothing) {
+TEST_F(Refusals, UnwritableNamesFailWithTheirReasonAndCreateNothing) {
     const std::string base = (dir / "");
     const std::string at200(200 - base.size(), 'n');
     WriteText(dir / "file.wav", "");
-    const PathString names[] = {
-        ToPath(dir / "missing/tone.wav"),
-        ToPath(dir / "file.wav/tone.wav"),  // through a file
-        ToPath(base),                       // the folder itself
-        ToPath(dir / "a") + static_cast<WAVHZPathChar>(0xD800) + ToPath(".wav"),
-        ToPath(base + at200),  // 200 bytes: no room for the terminator
-        PathString(),
+    const struct {
+        PathString name;
+        int error;
+    } rows[] = {
+        {ToPath(dir / "missing/tone.wav"), REASON(ENOENT, ERROR_PATH_NOT_FOUND)},
+        {ToPath(dir / "file.wav/tone.wav"), REASON(ENOTDIR, 0)},  // through a file
+        {ToPath(base), REASON(EISDIR, 0)},                        // the folder itself
+        {ToPath(dir / "a") + static_cast<WAVHZPathChar>(0xD800) + ToPath(".wav"),
+         REASON(EILSEQ, ERROR_NO_UNICODE_TRANSLATION)},
+        {ToPath(base + at200),
+         REASON(ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE)},  // no room for NUL
+        {PathString(), REASON(ENOENT, 0)},
     };
-    for (const auto &name : names) {
-        EXPECT_EXIT(WAVHZCreate(name.c_str(), 440, 10, 1), ExitedWithCode(2), "");
+    for (const auto &row : rows) {
+        const Outcome got = TryCreate(row.name.c_str(), 440, 10, 1);
+        EXPECT_EQ(got.status, WAVHZ_EXIT_CANNOT_WRITE) << got;
+        if (row.error != 0) {
+            EXPECT_EQ(got.error, row.error) << got;
+        }
+        EXPECT_NE(got.error, 0);
     }
+    EXPECT_EQ(TryCreate(nullptr, 440, 10, 1),
+              (Outcome{WAVHZ_EXIT_CANNOT_WRITE, REASON(EINVAL, ERROR_INVALID_PARAMETER)}));
+    EXPECT_EXIT(WAVHZCreate(rows[0].name.c_str(), 440, 10, 1), ExitedWithCode(2), "");
     EXPECT_EXIT(WAVHZCreate(nullptr, 440, 10, 1), ExitedWithCode(2), "");
     EXPECT_EQ(ReadBytes(dir / "file.wav").size(), 0u);
     fs::remove(dir / "file.wav");
     EXPECT_TRUE(IsEmpty());
 
     const std::string at199 = base + at200.substr(1);
-    EXPECT_EQ(WAVHZCreate(ToPath(at199).c_str(), 440, 10, 0), 999);
+    EXPECT_EQ(TryCreate(at199, 440, 10, 0), kDone);
     EXPECT_EQ(fs::file_size(at199), 44u);
 }
 
-TEST_F(Refusals, TonesTooLongForTheSizeFieldsEndWithStatus1) {
+TEST_F(Refusals, TonesTooLongForTheSizeFieldsFailWithStatus1) {
     const std::string path = dir / "kept.wav";
     WriteText(path, "kept");
+    const int tooLong = REASON(EOVERFLOW, ERROR_ARITHMETIC_OVERFLOW);
+    std::vector<std::pair<std::uint32_t, int>> rows = {{48696u, tooLong}, {UINT32_MAX, tooLong}};
     // Where size_t has 32 bits, from 48,672 s on the buffer's size would wrap
     // when rounded up to whole huge pages.
-    std::vector<std::uint32_t> tooLong = {48696u, UINT32_MAX};
-    if (sizeof(std::size_t) == 4) tooLong.push_back(48672u);
-    for (const std::uint32_t seconds : tooLong) {
-        EXPECT_EXIT(WAVHZCreate(ToPath(path).c_str(), 440, 10, seconds), ExitedWithCode(1), "");
+    if (sizeof(std::size_t) == 4)
+        rows.emplace_back(48672u, REASON(ENOMEM, ERROR_NOT_ENOUGH_MEMORY));
+    for (const auto &[seconds, error] : rows) {
+        EXPECT_EQ(TryCreate(path, 440, 10, seconds), (Outcome{WAVHZ_EXIT_NO_MEMORY, error}))
+            << seconds << " s";
     }
+    EXPECT_EXIT(WAVHZCreate(ToPath(path).c_str(), 440, 10, UINT32_MAX), ExitedWithCode(1), "");
     EXPECT_EQ(ReadBytes(path), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
 }
 
 #if !defined(_WIN32)
 // Limits, devices and users as POSIX systems have them.
 
-TEST_F(Refusals, AReadOnlyFolderEndsWithStatus2) {
+// Runs `before` and then `call` (a request through TryCreate) in a child
+// process, for what must not change this one (limits, users, standard
+// output), and expects `expected`; the child's standard error says what
+// came instead.
+void ExpectInChild(const std::function<void()> &before, const std::function<Outcome()> &call,
+                   const Outcome &expected, const std::string &what) {
+    const auto run = [&] {
+        if (before) before();
+        const Outcome got = call();
+        if (got == expected) _exit(0);
+        std::cerr << "got " << got << std::endl;
+        _exit(1);
+    };
+    EXPECT_EXIT(run(), ExitedWithCode(0), "") << what << ": expected " << expected;
+}
+
+void AsSomeoneElse() {
+    // Root writes anywhere: take the request to an ordinary user first.
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+}
+
+TEST_F(Refusals, AReadOnlyFolderFailsWithStatus2) {
     const std::string folder = dir / "read-only";
     fs::create_directory(folder);
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
-    const auto writeAsSomeoneElse = [&] {
-        // Root writes anywhere: take the request to an ordinary user first.
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-        WAVHZCreate(ToPath(folder + "/tone.wav").c_str(), 440, 10, 1);
-    };
-    EXPECT_EXIT(writeAsSomeoneElse(), ExitedWithCode(2), "");
+    ExpectInChild(
+        AsSomeoneElse, [&] { return TryCreate(folder + "/tone.wav", 440, 10, 1); },
+        {WAVHZ_EXIT_CANNOT_WRITE, EACCES}, "a read-only folder");
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
-TEST_F(Refusals, AFailedAllocationEndsWithStatus1AndCreatesNothing) {
+TEST_F(Refusals, AFailedAllocationFailsWithStatus1AndCreatesNothing) {
     if (const char *why = WhyNoAddressSpaceLimit()) GTEST_SKIP() << why;
-    const auto requestWithLittleMemory = [&] {
+    const auto littleMemory = [] {
         const rlimit limit = {rlim_t{256} << 20, rlim_t{256} << 20};
         setrlimit(RLIMIT_AS, &limit);
-        WAVHZCreate(ToPath(dir / "tone.wav").c_str(), 440, 10, 3600);  // 318 MB of samples
     };
-    EXPECT_EXIT(requestWithLittleMemory(), ExitedWithCode(1), "");
+    ExpectInChild(
+        littleMemory, [&] { return TryCreate(dir / "tone.wav", 440, 10, 3600); },
+        {WAVHZ_EXIT_NO_MEMORY, ENOMEM}, "318 MB of samples in 256 MB");
     EXPECT_TRUE(IsEmpty());
+}
+
+// The descriptors this process has open.
+std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// A host that goes on after thousands of failures of every kind, and
+// successes between them, holds no more descriptors or memory than before,
+// and its signal mask and cancellation state are as they were.
+TEST_F(Refusals, ManyFailedCallsLeaveNothingBehind) {
+    const std::string kept = dir / "kept.wav", created = dir / "created.wav";
+    WriteText(kept, "kept");
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const struct {
+        std::string name;
+        std::uint32_t seconds;
+        Outcome expected;
+    } rows[] = {
+        {dir / "missing/tone.wav", 1, {WAVHZ_EXIT_CANNOT_WRITE, ENOENT}},
+        {dir / "tone.wav", UINT32_MAX, {WAVHZ_EXIT_NO_MEMORY, EOVERFLOW}},
+        {"/dev/full", 1, {WAVHZ_EXIT_CANNOT_WRITE, ENOSPC}},  // fails while writing
+        {kept, 1, {WAVHZ_EXIT_CANNOT_WRITE, EFBIG}},          // over the file-size limit
+        {created, 1, {WAVHZ_EXIT_CANNOT_WRITE, EFBIG}},       // made, then removed
+        {dir / "small.wav", 0, kDone},
+    };
+    const auto round = [&] {
+        const rlimit small = {51200, before.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+        for (const auto &row : rows)
+            EXPECT_EQ(TryCreate(row.name, 440, 10, row.seconds), row.expected) << row.name;
+        setrlimit(RLIMIT_FSIZE, &before);
+    };
+    round();  // whatever the first call sets up once
+    sigset_t maskBefore, maskAfter;
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
+    int cancelBefore = 0, cancelAfter = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &cancelBefore);
+    const std::size_t descriptors = OpenDescriptors();
+    const std::size_t memory = mallinfo2().uordblks;
+    for (int k = 0; k < 500 && !HasFailure(); ++k) round();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_LE(mallinfo2().uordblks, memory + 4096);
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskAfter);
+    pthread_setcancelstate(cancelBefore, &cancelAfter);
+    EXPECT_EQ(cancelAfter, PTHREAD_CANCEL_ENABLE);
+    for (const int signal : {SIGXFSZ, SIGPIPE})
+        EXPECT_EQ(sigismember(&maskAfter, signal), sigismember(&maskBefore, signal));
+    EXPECT_EQ(ReadBytes(kept), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+    EXPECT_FALSE(fs::exists(created));
 }
 
 // The file that fills a disk up (FillDisk): the test's own, and large.
@@ -188,7 +290,7 @@ void FillDisk(const std::string &at, std::uint64_t leave) {
 }
 
 // Writes that cannot finish, from a full disk or a file-size limit: status
-// 2, and the folder exactly as it was. No link is removed, no existing file
+// 2 with the reason, and the folder exactly as it was. No link is removed, no existing file
 // loses a byte, no file created by the call stays, no signal ends it: on a
 // disk that reserves room (tmpfs), on one that cannot (ext2: the free space
 // is checked instead), and on one where overwriting takes new room (btrfs).
@@ -244,28 +346,27 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         int ends[2];
         if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) _exit(99);
     };
-    const auto asSomeoneElse = [] {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-    };
     const struct {
         const char *what;
         std::string name;
         std::string disk;              // the disk it needs, if any
         std::function<void()> before;  // in the child, before the request
+        int error;
     } rows[] = {
-        {"a new file on a full disk", full + "/new.wav", full, nullptr},
-        {"an existing file on a full disk", full + "/existing.wav", full, nullptr},
-        {"a link to an existing file on a full disk", full + "/link.wav", full, nullptr},
-        {"a dangling link on a full disk", full + "/dangling.wav", full, nullptr},
-        {"standard output redirected to a full disk", dir / "stdout", full, stdoutToFullDisk},
-        {"standard output a pipe nobody reads", dir / "stdout", "", stdoutToAClosedPipe},
+        {"a new file on a full disk", full + "/new.wav", full, nullptr, ENOSPC},
+        {"an existing file on a full disk", full + "/existing.wav", full, nullptr, ENOSPC},
+        {"a link to an existing file on a full disk", full + "/link.wav", full, nullptr, ENOSPC},
+        {"a dangling link on a full disk", full + "/dangling.wav", full, nullptr, ENOSPC},
+        {"standard output redirected to a full disk", dir / "stdout", full, stdoutToFullDisk,
+         ENOSPC},
+        {"standard output a pipe nobody reads", dir / "stdout", "", stdoutToAClosedPipe, EPIPE},
         {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", full,
-         asSomeoneElse},
-        {"an existing file on a full ext2 disk", ext2 + "/existing.wav", ext2, nullptr},
-        {"a hard link on a full ext2 disk", ext2 + "/hard-link.wav", ext2, nullptr},
-        {"a longer file on a full btrfs disk", btrfs + "/longer.wav", btrfs, nullptr},
-        {"a new file over the file-size limit", dir / "new.wav", "", limitFileSize},
-        {"an existing file over the file-size limit", dir / "kept.wav", "", limitFileSize},
+         AsSomeoneElse, ENOSPC},
+        {"an existing file on a full ext2 disk", ext2 + "/existing.wav", ext2, nullptr, ENOSPC},
+        {"a hard link on a full ext2 disk", ext2 + "/hard-link.wav", ext2, nullptr, ENOSPC},
+        {"a longer file on a full btrfs disk", btrfs + "/longer.wav", btrfs, nullptr, ENOSPC},
+        {"a new file over the file-size limit", dir / "new.wav", "", limitFileSize, EFBIG},
+        {"an existing file over the file-size limit", dir / "kept.wav", "", limitFileSize, EFBIG},
     };
     const auto before = Snapshot(dir.path());
     std::string skipped;
@@ -274,11 +375,9 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
             skipped += std::string("\n  ") + row.what + ": " + noDisk[row.disk];
             continue;
         }
-        const auto request = [&] {
-            if (row.before) row.before();
-            WAVHZCreate(ToPath(row.name).c_str(), 440, 10, 20);  // 1.7 MB
-        };
-        EXPECT_EXIT(request(), ExitedWithCode(2), "") << row.what;
+        ExpectInChild(
+            row.before, [&] { return TryCreate(row.name, 440, 10, 20); },  // 1.7 MB
+            {WAVHZ_EXIT_CANNOT_WRITE, row.error}, row.what);
         EXPECT_EQ(Snapshot(dir.path()), before) << row.what;
     }
     for (const auto &[disk, why] : noDisk) {
@@ -318,7 +417,7 @@ std::uint64_t SetFreeSpace(const std::string &at, int filler, std::uint64_t targ
 
 // The edge of a full disk: at every amount of free space from a few blocks
 // below the new tone's length to well above it, the call writes the whole
-// tone or ends with status 2, the old file untouched; never is the old file
+// tone or fails with status 2 (ENOSPC), the old file untouched; never is the old file
 // emptied for want of room that could have been counted. With room to
 // spare, it writes. On ext2, root may use the blocks kept for it.
 TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
@@ -372,16 +471,13 @@ TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
             const std::uint64_t free = SetFreeSpace(
                 at, filler, length + static_cast<std::uint64_t>(blocks * std::int64_t(block)),
                 disk.reservedToo);
-            const pid_t child = fork();
-            if (child == 0) _exit(WAVHZCreate(ToPath(path).c_str(), 440, 10, 10) == 999 ? 0 : 3);
-            int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            const Outcome got = TryCreate(path, 440, 10, 10);
             const auto now = ReadBytes(path);
-            EXPECT_TRUE((code == 0 && now == tone) || (code == 2 && now == old))
-                << disk.what << ", " << free << " bytes free for a tone of " << tone.size()
-                << ": status " << code << ", " << now.size() << " bytes left";
-            wroteAtTheTop = code == 0;
+            EXPECT_TRUE((got == kDone && now == tone) ||
+                        (got == Outcome{WAVHZ_EXIT_CANNOT_WRITE, ENOSPC} && now == old))
+                << disk.what << ", " << free << " bytes free for a tone of " << tone.size() << ": "
+                << got << ", " << now.size() << " bytes left";
+            wroteAtTheTop = got == kDone;
         }
         EXPECT_TRUE(wroteAtTheTop) << disk.what << ": refused with 48 blocks to spare";
         close(filler);
@@ -510,7 +606,7 @@ TEST_F(Refusals, AFileCutShortNeverLooksComplete) {
                               " >/dev/null && btrfs qgroup limit 24M " + disk + " && sync";
     const bool limited = std::system(limit.c_str()) == 0;
     if (limited) {
-        EXPECT_EXIT(WAVHZCreate(ToPath(longer).c_str(), 440, 10, 200), ExitedWithCode(2), "");
+        EXPECT_EQ(TryCreate(longer, 440, 10, 200).status, WAVHZ_EXIT_CANNOT_WRITE);
         EXPECT_FALSE(LooksComplete(ReadBytes(longer)));
     }
     umount2(disk.c_str(), MNT_DETACH);
@@ -532,8 +628,7 @@ TEST_F(Refusals, AFailedWriterLeavesAnotherWritersFileAlone) {
     // Stopped right after its open, the file made and still empty.
     ASSERT_TRUE(first.StopAfter(SYS_openat, 1));
     ASSERT_TRUE(fs::exists(path));
-    EXPECT_EXIT(_exit(WAVHZCreate(ToPath(path).c_str(), 1000, 10, 1) == 999 ? 0 : 1),
-                ExitedWithCode(0), "");
+    EXPECT_EQ(TryCreate(path, 1000, 10, 1), kDone);
     EXPECT_EQ(first.Finish(), 2);
     const auto bytes = ReadBytes(path);
     EXPECT_TRUE(LooksComplete(bytes));
@@ -571,7 +666,7 @@ TEST_F(Refusals, AFailedWriteToADeviceKeepsTheDevice) {
     if (fd >= 0) close(fd);
     if (!failsToWrite) GTEST_SKIP() << "device nodes do not work in " << dir.path();
 
-    EXPECT_EXIT(WAVHZCreate(ToPath(node).c_str(), 440, 10, 1), ExitedWithCode(2), "");
+    EXPECT_EQ(TryCreate(node, 440, 10, 1), (Outcome{WAVHZ_EXIT_CANNOT_WRITE, ENOSPC}));
     struct stat status {};
     ASSERT_EQ(stat(node.c_str(), &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));

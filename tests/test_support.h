@@ -1,14 +1,22 @@
 // Helpers shared by the tests: a private temporary folder and file access.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#define NOMINMAX
+#include <windows.h>
+#endif
 
 #include "QuilloxWAVFrequency.h"
 
@@ -74,6 +82,39 @@ inline std::vector<std::uint8_t> ReadBytes(const std::string &path) {
 
 inline void WriteText(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// How a request through WAVHZTryCreate ended: its status and, when it
+// failed, its reason (errno; on Windows GetLastError).
+struct Outcome {
+    std::int32_t status;
+    int error;  // 0 on success
+    bool operator==(const Outcome &) const = default;
+};
+inline constexpr Outcome kDone{WAVHZ_DONE, 0};
+
+inline std::ostream &operator<<(std::ostream &out, const Outcome &outcome) {
+    out << "status " << outcome.status;
+    if (outcome.error != 0)
+        out << " (" << outcome.error << ": " << std::strerror(outcome.error) << ")";
+    return out;
+}
+
+// Where a failed call leaves its reason: errno, or GetLastError on Windows.
+#if defined(_WIN32)
+inline int LastSystemError() { return static_cast<int>(GetLastError()); }
+#else
+inline int LastSystemError() { return errno; }
+#endif
+
+inline Outcome TryCreate(const WAVHZPathChar *path, std::int32_t frequencyHz, std::int32_t level,
+                         std::uint32_t seconds) {
+    const std::int32_t status = WAVHZTryCreate(path, frequencyHz, level, seconds);
+    return {status, status == WAVHZ_DONE ? 0 : LastSystemError()};
+}
+inline Outcome TryCreate(const std::string &name, std::int32_t frequencyHz, std::int32_t level,
+                         std::uint32_t seconds) {
+    return TryCreate(ToPath(name).c_str(), frequencyHz, level, seconds);
 }
 
 }  // namespace quillox::test

@@ -37,6 +37,8 @@ add_test(NAME wavhz_full_disk
 if(QUILLOX_REFERENCE_WAVHZ)
   add_executable(example_link ${PROJECT_SOURCE_DIR}/examples/c/link.c)
   target_link_libraries(example_link PRIVATE QuilloxWAVFrequency quillox_warnings)
+  add_executable(example_carry_on ${PROJECT_SOURCE_DIR}/examples/c/carry_on.c)
+  target_link_libraries(example_carry_on PRIVATE QuilloxWAVFrequency quillox_warnings)
   add_executable(example_load_library ${PROJECT_SOURCE_DIR}/examples/windows/load_library.c)
   target_include_directories(example_load_library PRIVATE ${PROJECT_SOURCE_DIR}/include
                              ${generated_include_dir})
@@ -49,6 +51,14 @@ if(QUILLOX_REFERENCE_WAVHZ)
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/example_same_bytes.sh a440.wav
                    ${QUILLOX_REFERENCE_WAVHZ} 440 10 2
                    ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:example_link>
+           WORKING_DIRECTORY ${example_dir})
+  # The failure returned, with Windows' reason, and the program going on.
+  add_test(NAME example_carry_on
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/example_same_bytes.sh carried.wav
+                   ${QUILLOX_REFERENCE_WAVHZ} 1000 10 1
+                   ${CMAKE_CURRENT_SOURCE_DIR}/windows/expect_status.sh 0
+                   "^no-such-folder/carried.wav: not written \\(status 2: .+\\); carrying on"
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:example_carry_on>
            WORKING_DIRECTORY ${example_dir})
   add_test(NAME example_load_library
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/example_same_bytes.sh windows.wav
