@@ -6,17 +6,24 @@
 # under /usr, no $ORIGIN search paths, stripped), and for ARM boards from
 # `package-aarch64` and `package-armhf` (arm64 and armhf packages).
 set(runtime_package libquilloxwavfrequency${PROJECT_VERSION_MAJOR})
-set(debian_version ${PROJECT_VERSION}-1)
 
 # Each package's copyright file and changelog, where Debian keeps them. The
 # changelog is made from CHANGELOG.md (cmake/debian_changelog.awk), whose
-# newest version must be the project's.
+# newest version must be the project's, with the packages' revision after
+# it where that is not 1 (1.0.0.1-2: the library's own version record
+# stays, the packages tell the new release apart).
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md newest_heading REGEX "^## " LIMIT_COUNT 1)
-if(NOT newest_heading MATCHES "^## ${PROJECT_VERSION} ")
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+if(NOT newest_heading MATCHES "^## ${version_pattern}(-([0-9]+))? ")
   message(FATAL_ERROR "CHANGELOG.md's newest entry is '${newest_heading}', not version "
                       "${PROJECT_VERSION}: add the entry for it")
 endif()
+set(debian_revision 1)
+if(CMAKE_MATCH_2)
+  set(debian_revision ${CMAKE_MATCH_2})
+endif()
+set(debian_version ${PROJECT_VERSION}-${debian_revision})
 function(quillox_debian_docs component package)
   set(folder ${PROJECT_BINARY_DIR}/debian/${package})
   file(MAKE_DIRECTORY ${folder})
@@ -50,7 +57,7 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_COMPONENTS_ALL runtime development tool)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${debian_revision})
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/quillox")
@@ -62,16 +69,24 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Pure sine tones written to WAV files, exact to the bit
- The QuilloxWAVFrequency shared library: WAVHZCreate writes a sine tone of a
- given frequency, level and length as a 44.1 kHz 16-bit mono WAV file, the
- same bytes on every processor. With the application-framework stand-in it
+ The QuilloxWAVFrequency shared library: WAVHZTryCreate (or WAVHZCreate,
+ which ends the process on failure) writes a sine tone of a given frequency,
+ level and length as a 44.1 kHz 16-bit mono WAV file, the same bytes on
+ every processor. With the application-framework stand-in it
  registers with on load.")
 # A shlibs file, so that packages built against it depend on it, and the
 # ldconfig trigger Debian asks of shared libraries.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+# And a symbols file: a program that calls WAVHZTryCreate depends on a
+# release that has it, one that calls WAVHZCreate alone on any.
+file(WRITE ${PROJECT_BINARY_DIR}/debian/symbols
+  "libQuilloxWAVFrequency.so.${PROJECT_VERSION_MAJOR} ${runtime_package} #MINVER#\n"
+  " WAVHZCreate@Base ${PROJECT_VERSION}-1\n"
+  " WAVHZTryCreate@Base ${PROJECT_VERSION}-2\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers
+    ${PROJECT_BINARY_DIR}/debian/symbols)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquilloxwavfrequency-dev)

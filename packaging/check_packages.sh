@@ -9,8 +9,8 @@
 #    (the build tree's) writes, its man pages and completion are found,
 #    pkg-config and find_package find the library under /usr, and a purge
 #    leaves nothing of them behind;
-#  - each Windows archive's MSVC import library names WAVHZCreate as that
-#    platform's linker wants; for each archive LABEL names (win64, win32),
+#  - each Windows archive's import libraries (MSVC's and MinGW's) name
+#    WAVHZCreate and WAVHZTryCreate as that platform's linker wants; for each archive LABEL names (win64, win32),
 #    its wavhz.exe, and hosts built against it with MinGW-w64 as its README
 #    says (examples/cpp through its CMake package, examples/c/link.c through
 #    its pkg-config file), write those bytes under Wine.
@@ -46,6 +46,19 @@ for page in "$(dirname "$reference")"/man/*.[0-9]; do
   fi
 done
 summary+=("man pages without warnings")
+
+# The runtime packages' symbols files: a host that calls WAVHZTryCreate
+# depends on the release that brought it.
+for deb in "$dist"/libquilloxwavfrequency1_*.deb; do
+  symbols=$(dpkg-deb -I "$deb" symbols)
+  for line in " WAVHZCreate@Base 1.0.0.1-1" " WAVHZTryCreate@Base 1.0.0.1-2"; do
+    if ! grep -qx -- "$line" <<<"$symbols"; then
+      echo "$(basename "$deb"): its symbols file lacks '$line'" >&2
+      exit 1
+    fi
+  done
+done
+summary+=("symbols files name both exports")
 
 for arch in arm64 armhf; do
   [ -e "$dist/libquilloxwavfrequency1_"*"_$arch.deb" ] || continue
@@ -115,13 +128,22 @@ for zip in "$dist"/*.zip; do
   mkdir -p "$work/$name"
   (cd "$work/$name" && cmake -E tar xf "$zip")
   case "$name" in
-    *-win64) symbol=__imp_WAVHZCreate ;;
-    *) symbol=__imp__WAVHZCreate ;;  # the C name, decorated only with the underscore of x86
+    *-win64) prefix=__imp_ ;;
+    *) prefix=__imp__ ;;  # the C names, decorated only with the underscore of x86
   esac
-  llvm-nm-14 "$work/$name/$name/lib/QuilloxWAVFrequency.lib" | grep -q " $symbol\$"
+  # Both exports, in the MSVC and the MinGW import library.
+  for library in QuilloxWAVFrequency.lib libQuilloxWAVFrequency.dll.a; do
+    for export in WAVHZCreate WAVHZTryCreate; do
+      if ! llvm-nm-14 "$work/$name/$name/lib/$library" | grep -q " $prefix$export\$"; then
+        echo "$name: $library does not name $prefix$export" >&2
+        exit 1
+      fi
+    done
+  done
+  symbol="${prefix}WAVHZCreate and ${prefix}WAVHZTryCreate"
   label=${name##*-}
   if [[ $run_under_wine != *" $label "* ]]; then
-    echo "$name: import library names $symbol; wavhz.exe not run here"
+    echo "$name: import libraries name $symbol; wavhz.exe not run here"
     summary+=("$label: import library checked")
     continue
   fi
@@ -151,7 +173,7 @@ for zip in "$dist"/*.zip; do
   "$source_dir/cmake/run-under-wine.sh" --wait "$work/wine-$name" 2>/dev/null || true
   cmp "$work/reference.wav" "$host/cpp.wav"
   cmp "$work/a440.wav" "$host/a440.wav"
-  echo "$name: import library names $symbol; wavhz.exe, examples/cpp (find_package) and" \
+  echo "$name: import libraries name $symbol; wavhz.exe, examples/cpp (find_package) and" \
     "examples/c/link.c (pkg-config) built against it write the reference bytes under Wine"
   summary+=("$label: wavhz.exe and hosts built against the archive write the same bytes")
 done
