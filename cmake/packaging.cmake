@@ -80,11 +80,12 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
 # And a symbols file: a program that calls WAVHZTryCreate depends on a
-# release that has it, one that calls WAVHZCreate alone on any.
+# release that has it (from 1.0.0.1-2; "~" sorts before the packages built
+# of it, as Debian asks), one that calls WAVHZCreate alone on any.
 file(WRITE ${PROJECT_BINARY_DIR}/debian/symbols
   "libQuilloxWAVFrequency.so.${PROJECT_VERSION_MAJOR} ${runtime_package} #MINVER#\n"
-  " WAVHZCreate@Base ${PROJECT_VERSION}-1\n"
-  " WAVHZTryCreate@Base ${PROJECT_VERSION}-2\n")
+  " WAVHZCreate@Base ${PROJECT_VERSION}\n"
+  " WAVHZTryCreate@Base ${PROJECT_VERSION}-2~\n")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers
     ${PROJECT_BINARY_DIR}/debian/symbols)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)

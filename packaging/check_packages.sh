@@ -51,7 +51,7 @@ summary+=("man pages without warnings")
 # depends on the release that brought it.
 for deb in "$dist"/libquilloxwavfrequency1_*.deb; do
   symbols=$(dpkg-deb -I "$deb" symbols)
-  for line in " WAVHZCreate@Base 1.0.0.1-1" " WAVHZTryCreate@Base 1.0.0.1-2"; do
+  for line in " WAVHZCreate@Base 1.0.0.1" " WAVHZTryCreate@Base 1.0.0.1-2~"; do
     if ! grep -qx -- "$line" <<<"$symbols"; then
       echo "$(basename "$deb"): its symbols file lacks '$line'" >&2
       exit 1

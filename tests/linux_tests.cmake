@@ -107,3 +107,23 @@ foreach(case IN ITEMS fork-and-call fork-and-idle first-call cancel)
   set_tests_properties(threaded_host_${case} PROPERTIES
     ENVIRONMENT "${test_environment}" SKIP_RETURN_CODE 77)
 endforeach()
+
+# The Python module (python/) over the library, with pytest, by Debian's
+# own interpreter where there is one (the one python3-pytest serves).
+find_program(QUILLOX_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT QUILLOX_PYTHON3)
+  set(QUILLOX_PYTHON3 ${PYTHON3_EXECUTABLE})
+endif()
+if(CMAKE_CROSSCOMPILING)
+  quillox_add_skipped_test(python_module "ctypes loads libraries of the build machine's kind only")
+elseif(QUILLOX_SANITIZE)
+  quillox_add_skipped_test(python_module "a sanitized library loads only into sanitized hosts")
+elseif(NOT QUILLOX_PYTHON3)
+  quillox_add_skipped_test(python_module "python3 is not installed")
+else()
+  add_test(NAME python_module
+           COMMAND ${QUILLOX_PYTHON3} -m pytest -q -p no:cacheprovider
+                   ${PROJECT_SOURCE_DIR}/python/tests)
+  set_tests_properties(python_module PROPERTIES ENVIRONMENT
+    "QUILLOX_WAV_FREQUENCY_LIBRARY=$<TARGET_FILE:QuilloxWAVFrequency>;PYTHONPATH=${PROJECT_SOURCE_DIR}/python")
+endif()
