@@ -559,9 +559,8 @@ bool LooksComplete(const std::vector<std::uint8_t> &bytes) {
     return bytes.size() >= std::uint64_t{claimed} + 8;
 }
 
-// A writer stopped anywhere short of its end, by SIGKILL (Ctrl-C, the OOM
-// killer) or by a quota only the write itself meets, leaves a file no
-// reader takes for a whole tone: killed after any one of its system calls,
+// A writer stopped anywhere short of its end by SIGKILL (Ctrl-C, the OOM
+// killer) leaves a file no reader takes for a whole tone: killed after any one of its system calls,
 // over no file, a shorter, a longer and an equally long old tone, the file
 // is the old one untouched, the new one whole, or starts other than "RIFF".
 TEST_F(Refusals, AFileCutShortNeverLooksComplete) {
@@ -589,10 +588,13 @@ TEST_F(Refusals, AFileCutShortNeverLooksComplete) {
             if (!stopped) break;  // it ran to its end
         }
     }
+}
 
-    // A btrfs quota group that the overwrite of a longer file meets halfway:
-    // the copies it makes are charged to it, and neither reservation nor
-    // free space says so beforehand.
+// A btrfs quota group that the overwrite of a longer file meets halfway:
+// the copies it makes are charged to it, and neither reservation nor free
+// space says so beforehand. The call fails, and the file it leaves does not
+// look whole.
+TEST_F(Refusals, AQuotaOnlyTheWriteMeetsLeavesNoFileThatLooksComplete) {
     if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
     const TempDir images;
     const std::string disk = dir / "quota";
