@@ -6,15 +6,17 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # A relocatable tree's library finds the framework beside it through
-# $ORIGIN; a system install (the Debian packages) needs and wants no search
-# path, and wavhz (it carries the library's objects) and the framework need
-# none anywhere. Each is built with the search path it is installed with:
+# $ORIGIN, and wavhz the library beside it (the build tree) or in the
+# tree's library folder; a system install (the Debian packages) needs and
+# wants no search path, and the framework needs none anywhere. Each is
+# built with the search path it is installed with:
 # one that CMake rewrites at install time is built with room for the new one
 # made of empty entries, and the loader reads an empty entry as the working
 # directory, where anyone's libstdc++ would be found first.
 option(QUILLOX_RELOCATABLE "Installed programs and libraries find each other relative to themselves" ON)
 if(QUILLOX_RELOCATABLE)
   set_target_properties(QuilloxWAVFrequency PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(wavhz PROPERTIES INSTALL_RPATH "$ORIGIN:$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 endif()
 set_target_properties(QuilloxWAVFrequency QuilloxAppFramework wavhz PROPERTIES
   BUILD_WITH_INSTALL_RPATH ON)

@@ -2,11 +2,10 @@
 //
 //   wavhz [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS
 //
-// The arguments are those of WAVHZCreate, in its order. The library ends the
-// process when a request fails, so the request runs in a child process and
-// this one turns the child's exit status into words. What differs between
-// POSIX systems and Windows (the child process, the command line, standard
-// output) is in wavhz_posix.cpp and wavhz_windows.cpp.
+// The arguments are those of WAVHZTryCreate, in its order: wavhz calls it as
+// any host of the library does, and turns what it returns into words. What
+// differs between POSIX systems and Windows (standard output, the reason's
+// words, the command line) is in wavhz_posix.cpp and wavhz_windows.cpp.
 #include <cctype>
 #include <charconv>
 #include <cinttypes>
@@ -237,26 +236,22 @@ void WarnOfMistakes(const ToneRequest &request) {
 
 }  // namespace
 
-int RunRequestHere(const std::vector<std::string> &args) {
-    const ToneRequest request = ParseRequest(args);
-    const std::int32_t result =
-        WAVHZCreate(request.path.c_str(), request.frequencyHz, request.level, request.seconds);
-    return result == WAVHZ_DONE ? 0 : kExitSoftware;
-}
-
 int Run(const std::vector<std::string> &args) {
     const ToneRequest request = ParseRequest(args);
     if (!request.quiet) WarnOfMistakes(request);
-    const ChildEnd end = RunInChild(request);
-    if (!end.exited) return ReportStopped(end.code);
-    const auto code = static_cast<int>(end.code);
+    std::string reason;
+    const std::int32_t result = WriteTone(request, reason);
+    const int code = result == WAVHZ_DONE ? 0
+                     : result == WAVHZ_EXIT_NO_MEMORY || result == WAVHZ_EXIT_CANNOT_WRITE
+                         ? static_cast<int>(result)
+                         : kExitSoftware;
     const std::string &output = request.output;
     const std::uint64_t bytes = WAVHZ_FILE_BYTES(request.seconds);
     if (code == WAVHZ_EXIT_CANNOT_WRITE) {
         std::string why =
             output.size() > WAVHZ_MAX_NAME_BYTES
                 ? " (names are limited to " + std::to_string(WAVHZ_MAX_NAME_BYTES) + " bytes)"
-                : WhyCannotWrite();
+                : reason;
         if (!why.empty() && why[0] != ' ') why = ": " + why;
         std::fprintf(stderr, "wavhz: cannot write %s%s\n", Quoted(output).c_str(), why.c_str());
     } else if (code == WAVHZ_EXIT_NO_MEMORY) {

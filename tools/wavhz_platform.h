@@ -13,8 +13,6 @@ namespace quillox::wavhz {
 
 // A request that did not end as the library says it can: EX_SOFTWARE.
 inline constexpr int kExitSoftware = 70;
-// How a child that could not be started or waited for is reported.
-inline constexpr int kExitCannotStart = WAVHZ_EXIT_NO_MEMORY;
 // The tone was written, but the summary line could not be: EX_IOERR.
 inline constexpr int kExitSummaryLost = 74;
 
@@ -26,13 +24,13 @@ struct ExitStatus {
 };
 inline constexpr ExitStatus kExitStatuses[] = {
     {"0", "the file was written"},
-    {"1", "not enough memory for the tone, or no tone writer (a child process)"},
+    {"1", "not enough memory for the tone"},
     {"2", "the file cannot be written (the reason follows where it can be told)"},
     {"64", "bad arguments or an unknown option"},
-    {"70", "the library returned without writing, which it never does"},
+    {"70", "the library returned a status it never returns"},
     {"74", "the tone was written, but not the summary line"},
     {"141", "the reader of standard output went away (SIGPIPE, as filters do)"},
-    {"128+N", "the tone writer was stopped by signal N (on Windows, by a crash)"},
+    {"128+N", "stopped by signal N"},
 };
 
 // A request, checked.
@@ -46,18 +44,10 @@ struct ToneRequest {
     bool quiet = false;  // -q: no summary, no warnings
 };
 
-// How the child that ran a request ended.
-struct ChildEnd {
-    bool exited;  // by itself, with exit status `code`; or stopped, `code` saying how
-    unsigned long code;
-};
-
 // --- Portable (wavhz.cpp) ---
 
 // The command: `args` without the program name. Returns the exit status.
 int Run(const std::vector<std::string> &args);
-// The request in `args`, run in this process (a Windows child's work).
-int RunRequestHere(const std::vector<std::string> &args);
 // Prints `message` and the usage line, and exits with status 64.
 [[noreturn]] void UsageError(const std::string &message);
 
@@ -65,14 +55,10 @@ int RunRequestHere(const std::vector<std::string> &args);
 
 // The name the library opens for OUTPUT "-"; empty where there is none.
 extern const char kStandardOutput[];
-// Runs `request` through WAVHZCreate in a child process and waits for it.
-ChildEnd RunInChild(const ToneRequest &request);
-// Reports a child that did not exit by itself; returns this process's status
-// (or ends it, as a SIGPIPE does).
-int ReportStopped(unsigned long code);
-// Why the last request's file could not be written, in the system's words,
-// as the tone writer found it when it failed; empty where it said nothing.
-std::string WhyCannotWrite();
+// Writes the tone `request` asks for through WAVHZTryCreate, in this
+// process, and returns its status; when the file cannot be written, `why`
+// says why in the system's words.
+std::int32_t WriteTone(const ToneRequest &request, std::string &why);
 // Where the one-line summary goes: stderr when `output` is standard output.
 std::FILE *SummaryStream(const char *output);
 

@@ -67,12 +67,8 @@ void LockRequests();
 void UnlockRequests();
 
 // process_exit.cpp: ends the whole process at once with `status`: no atexit
-// handlers of the host, no stdio flush. A program built from these objects
-// rather than loading the library (wavhz's tone writer) may set
-// `beforeProcessEnds`, which is then called first, with errno (on Windows
-// GetLastError) saying why the request failed; the library sets none.
+// handlers of the host, no stdio flush.
 [[noreturn]] void EndProcessNow(int status);
-extern void (*beforeProcessEnds)(int status);
 
 // load_hooks.cpp: the runtime's start-up (on attach) or shut-down (on
 // detach) around ModuleMain, whose result it returns. On POSIX systems a

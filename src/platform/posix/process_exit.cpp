@@ -4,11 +4,6 @@
 
 namespace quillox {
 
-void (*beforeProcessEnds)(int status) = nullptr;
-
-void EndProcessNow(int status) {
-    if (beforeProcessEnds != nullptr) beforeProcessEnds(status);
-    _exit(status);
-}
+void EndProcessNow(int status) { _exit(status); }
 
 }  // namespace quillox

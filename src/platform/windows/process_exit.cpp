@@ -5,10 +5,7 @@
 
 namespace quillox {
 
-void (*beforeProcessEnds)(int status) = nullptr;
-
 void EndProcessNow(int status) {
-    if (beforeProcessEnds != nullptr) beforeProcessEnds(status);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
     _exit(status);  // only reached if termination was refused
 }
