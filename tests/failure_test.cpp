@@ -212,9 +212,6 @@ TEST_F(Refusals, ManyFailedCallsLeaveNothingBehind) {
     EXPECT_FALSE(fs::exists(created));
 }
 
-// The file that fills a disk up (FillDisk): the test's own, and large.
-constexpr char kFiller[] = "filler";
-
 // What a folder holds, links not followed: each entry's kind and contents
 // (a file's length and hash, a link's target), so that "nothing changed" can be compared whole.
 std::map<std::string, std::string> Snapshot(const fs::path &root) {
@@ -237,58 +234,6 @@ std::map<std::string, std::string> Snapshot(const fs::path &root) {
     return entries;
 }
 
-// Makes this process's mounts its own, so that the disks a test mounts are
-// seen by it and its children alone and go with it. "" or why not.
-std::string PrivateMounts() {
-    if (geteuid() != 0) return "mounting a small file system needs root";
-    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("no private mounts here: ") + std::strerror(errno);
-    return "";
-}
-
-// A small file system of `kind` mounted at `at` (after PrivateMounts): a
-// tmpfs of `size`, which reserves exactly; or an image of `size` made now
-// in `images` with mkfs.`kind` and `options`, and loop-mounted: ext2 (no
-// reservation at all), XFS (which shares blocks between reflinked copies)
-// or btrfs (which copies on write; 114 MB at least). "" or why not.
-std::string MountSmallDisk(const std::string &kind, const std::string &at,
-                           const std::string &images, const std::string &size = "1M",
-                           const std::string &options = "") {
-    fs::create_directories(at);
-    if (kind == "tmpfs") {
-        if (mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0777").c_str()) == 0)
-            return "";
-        return std::string("no tmpfs: ") + std::strerror(errno);
-    }
-    const std::string image = images + "/" + kind + ".img";
-    const char *force = kind == "btrfs" ? "" : kind == "xfs" ? "-f " : "-F ";
-    const std::string command = "rm -f " + image + " && truncate -s " + size + " " + image +
-                                " && mkfs." + kind + " -q " + force + options + " " + image +
-                                " >/dev/null 2>&1 && mount -o loop " + image + " " + at +
-                                " 2>/dev/null && chmod 0777 " + at;
-    if (std::system(command.c_str()) == 0) return "";
-    return "no loop-mounted " + kind + " (mkfs." + kind +
-           ", the loop devices or the mount refused)";
-}
-
-// Fills the disk at `at` until at most `leave` bytes stay free (in a few
-// steps: what btrfs says is free is an estimate).
-void FillDisk(const std::string &at, std::uint64_t leave) {
-    const int fd = open((at + "/" + kFiller).c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    off_t filled = 0;
-    for (int step = 0; step < 64; ++step) {
-        syncfs(fd);
-        struct statvfs room {};
-        ASSERT_EQ(statvfs(at.c_str(), &room), 0);
-        const std::uint64_t free = std::uint64_t{room.f_bavail} * room.f_frsize;
-        if (free <= leave) break;
-        const auto more = static_cast<off_t>(std::max<std::uint64_t>((free - leave) / 2, 65536));
-        if (fallocate(fd, 0, filled, more) == 0) filled += more;
-    }
-    close(fd);
-}
-
 // Writes that cannot finish, from a full disk or a file-size limit: status
 // 2 with the reason, and the folder exactly as it was. No link is removed, no existing file
 // loses a byte, no file created by the call stays, no signal ends it: on a
@@ -298,14 +243,12 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
     // Small disks, mounted in a mount namespace of this test process alone.
     const std::string full = dir / "full", ext2 = dir / "ext2", btrfs = dir / "btrfs";
     const TempDir images;
-    std::map<std::string, std::string> noDisk;  // disk: why it is missing
-    if (const std::string why = PrivateMounts(); !why.empty()) {
-        noDisk = {{full, why}, {ext2, why}, {btrfs, why}};
-    } else {
-        noDisk[full] = MountSmallDisk("tmpfs", full, images.path(), "1m");
-        noDisk[ext2] = MountSmallDisk("ext2", ext2, images.path());
-        noDisk[btrfs] = MountSmallDisk("btrfs", btrfs, images.path(), "128M");
-    }
+    const std::string privateMounts = PrivateMounts();
+    const SmallDisk fullDisk("tmpfs", full, images.path(), "1m", "", privateMounts);
+    const SmallDisk ext2Disk("ext2", ext2, images.path(), "1M", "", privateMounts);
+    const SmallDisk btrfsDisk("btrfs", btrfs, images.path(), "128M", "", privateMounts);
+    std::map<std::string, std::string> noDisk = {
+        {full, fullDisk.why()}, {ext2, ext2Disk.why()}, {btrfs, btrfsDisk.why()}};
     const std::string kept(100000, 'k');
     WriteText(dir / "kept.wav", kept);
     if (noDisk[ext2].empty()) {
@@ -315,7 +258,7 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
     if (noDisk[btrfs].empty()) {
         // Longer than the tone: the blocks for it are all there already.
         WriteText(btrfs + "/longer.wav", std::string(2000000, 'k'));
-        FillDisk(btrfs, 500000);
+        ASSERT_TRUE(FillDisk(btrfs, 500000));
     }
     if (noDisk[full].empty()) {
         WriteText(full + "/existing.wav", kept);
@@ -380,9 +323,6 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
             {WAVHZ_EXIT_CANNOT_WRITE, row.error}, row.what);
         EXPECT_EQ(Snapshot(dir.path()), before) << row.what;
     }
-    for (const auto &[disk, why] : noDisk) {
-        if (why.empty()) umount2(disk.c_str(), MNT_DETACH);
-    }
     if (!skipped.empty()) GTEST_SKIP() << "rows without their disk:" << skipped;
 }
 
@@ -445,10 +385,9 @@ TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
     std::string skipped;
     for (const auto &disk : disks) {
         const std::string at = dir / "disk";
-        if (const std::string why =
-                MountSmallDisk(disk.kind, at, images.path(), disk.size, disk.options);
-            !why.empty()) {
-            skipped += std::string("\n  ") + disk.what + ": " + why;
+        const SmallDisk mounted(disk.kind, at, images.path(), disk.size, disk.options);
+        if (!mounted.why().empty()) {
+            skipped += std::string("\n  ") + disk.what + ": " + mounted.why();
             continue;
         }
         const std::string path = at + "/tone.wav", original = at + "/original.wav";
@@ -481,7 +420,6 @@ TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
         }
         EXPECT_TRUE(wroteAtTheTop) << disk.what << ": refused with 48 blocks to spare";
         close(filler);
-        umount2(at.c_str(), MNT_DETACH);
     }
     if (!skipped.empty()) GTEST_SKIP() << "disks that could not be had:" << skipped;
 }
@@ -598,10 +536,8 @@ TEST_F(Refusals, AQuotaOnlyTheWriteMeetsLeavesNoFileThatLooksComplete) {
     if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
     const TempDir images;
     const std::string disk = dir / "quota";
-    if (const std::string why = MountSmallDisk("btrfs", disk, images.path(), "128M");
-        !why.empty()) {
-        GTEST_SKIP() << why;
-    }
+    const SmallDisk mounted("btrfs", disk, images.path(), "128M");
+    if (!mounted.why().empty()) GTEST_SKIP() << mounted.why();
     const std::string longer = disk + "/longer.wav";
     WriteText(longer, std::string(20000000, 'k'));
     const std::string limit = "btrfs quota enable " + disk + " && btrfs quota rescan -w " + disk +
@@ -611,7 +547,6 @@ TEST_F(Refusals, AQuotaOnlyTheWriteMeetsLeavesNoFileThatLooksComplete) {
         EXPECT_EQ(TryCreate(longer, 440, 10, 200).status, WAVHZ_EXIT_CANNOT_WRITE);
         EXPECT_FALSE(LooksComplete(ReadBytes(longer)));
     }
-    umount2(disk.c_str(), MNT_DETACH);
     if (!limited) GTEST_SKIP() << "no btrfs quota group here";
 }
 

@@ -14,6 +14,15 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__linux__)
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#endif
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -127,5 +136,89 @@ inline Outcome TryCreate(const std::string &name, std::int32_t frequencyHz, std:
                          std::uint32_t seconds) {
     return TryCreate(ToPath(name).c_str(), frequencyHz, level, seconds);
 }
+
+#if defined(__linux__)
+// Small disks of real file systems, for the tests of what a full disk does.
+
+// Makes this process's mounts its own, so that the disks a test mounts are
+// seen by it and its children alone and go with it. "" or why not.
+inline std::string PrivateMounts() {
+    if (geteuid() != 0) return "mounting a small file system needs root";
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("no private mounts here: ") + std::strerror(errno);
+    return "";
+}
+
+// A small file system of `kind` mounted at `at` (after PrivateMounts) for
+// the life of this object, and unmounted after it, however the test ends:
+// a tmpfs of `size`, which reserves exactly; or an image of `size` made now
+// in `images` with mkfs.`kind` and `options`, and loop-mounted: ext2 (no
+// reservation at all), XFS (which shares blocks between reflinked copies)
+// or btrfs (which copies on write; 114 MB at least). why() is "" when it is
+// mounted, else why not (`whyNot`, given, mounts nothing).
+class SmallDisk {
+public:
+    SmallDisk(const std::string &kind, const std::string &at, const std::string &images,
+              const std::string &size = "1M", const std::string &options = "",
+              const std::string &whyNot = "")
+        : at_(at), why_(whyNot) {
+        if (!why_.empty()) return;
+        std::filesystem::create_directories(at);
+        if (kind == "tmpfs") {
+            if (mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size + ",mode=0777").c_str()) !=
+                0)
+                why_ = std::string("no tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        const std::string image = images + "/" + kind + ".img";
+        const char *force = kind == "btrfs" ? "" : kind == "xfs" ? "-f " : "-F ";
+        const std::string command = "rm -f " + image + " && truncate -s " + size + " " + image +
+                                    " && mkfs." + kind + " -q " + force + options + " " + image +
+                                    " >/dev/null 2>&1 && mount -o loop " + image + " " + at +
+                                    " 2>/dev/null && chmod 0777 " + at;
+        if (std::system(command.c_str()) != 0) {
+            why_ = "no loop-mounted " + kind + " (mkfs." + kind +
+                   ", the loop devices or the mount refused)";
+        }
+    }
+    ~SmallDisk() {
+        if (why_.empty()) umount2(at_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+
+    const std::string &why() const { return why_; }
+
+private:
+    std::string at_;
+    std::string why_;
+};
+
+// The file that fills a disk up (FillDisk): the test's own, and large.
+inline constexpr char kFiller[] = "filler";
+
+// Fills the disk at `at` until at most `leave` bytes stay free (in a few
+// steps: what btrfs says is free is an estimate). False if it cannot.
+inline bool FillDisk(const std::string &at, std::uint64_t leave) {
+    const int fd = open((at + "/" + kFiller).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    off_t filled = 0;
+    bool measured = true;
+    for (int step = 0; step < 64; ++step) {
+        syncfs(fd);
+        struct statvfs room {};
+        if (statvfs(at.c_str(), &room) != 0) {
+            measured = false;
+            break;
+        }
+        const std::uint64_t free = std::uint64_t{room.f_bavail} * room.f_frsize;
+        if (free <= leave) break;
+        const auto more = static_cast<off_t>(std::max<std::uint64_t>((free - leave) / 2, 65536));
+        if (fallocate(fd, 0, filled, more) == 0) filled += more;
+    }
+    close(fd);
+    return measured;
+}
+#endif
 
 }  // namespace quillox::test

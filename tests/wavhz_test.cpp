@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,8 @@
 namespace quillox::test {
 namespace {
 
-struct Outcome {
+// How a run of wavhz ended.
+struct Ran {
     int status = -1;  // exit status
     std::string out;  // what it printed to stdout (a pipe)
     std::string err;  // and to stderr
@@ -27,8 +29,8 @@ struct Outcome {
 
 // Runs wavhz with `args`, after `inChild` (limits, another standard
 // output) in its process.
-Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args,
-                 const std::function<void()> &inChild = {}, bool closeOutput = false) {
+Ran RunWavhz(const TempDir &dir, std::vector<std::string> args,
+             const std::function<void()> &inChild = {}, bool closeOutput = false) {
     args.insert(args.begin(), WAVHZ_COMMAND);
     const std::string errPath = dir / "stderr.txt";
     int pipeFds[2];
@@ -48,7 +50,7 @@ Outcome RunWavhz(const TempDir &dir, std::vector<std::string> args,
     }
     close(pipeFds[1]);
     if (closeOutput) close(pipeFds[0]);
-    Outcome outcome;
+    Ran outcome;
     char buffer[65536];
     for (ssize_t n; !closeOutput && (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
         outcome.out.append(buffer, n);
@@ -94,7 +96,7 @@ TEST_F(Wavhz, WritesTheToneAndSaysWhat) {
         {{"--quiet", "--", path, "440", "10", "3"}, "", ""},
     };
     for (const auto &row : rows) {
-        const Outcome outcome = RunWavhz(dir, row.args);
+        const Ran outcome = RunWavhz(dir, row.args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(outcome.out, row.out);
         EXPECT_EQ(outcome.err, row.err);
@@ -105,14 +107,14 @@ TEST_F(Wavhz, WritesTheToneAndSaysWhat) {
 TEST_F(Wavhz, WritesToAPipe) {
     TempDir dir;
     for (const std::string output : {"-", "/dev/stdout"}) {
-        const Outcome outcome = RunWavhz(dir, {output, "440", "10", "1"});
+        const Ran outcome = RunWavhz(dir, {output, "440", "10", "1"});
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         ASSERT_EQ(outcome.out.size(), 88244u);  // the tone alone: the summary went to stderr
         EXPECT_EQ(outcome.out.substr(0, 4), "RIFF");
         EXPECT_EQ(outcome.err, output + ": 88244 bytes, 1 s\n");
     }
     // A reader that goes away ends it quietly, as it ends other filters.
-    const Outcome closed = RunWavhz(dir, {"-", "440", "10", "1"}, {}, /*closeOutput=*/true);
+    const Ran closed = RunWavhz(dir, {"-", "440", "10", "1"}, {}, /*closeOutput=*/true);
     EXPECT_EQ(closed.status, 128 + SIGPIPE);
     EXPECT_EQ(closed.err, "");
     // Standard output a file: written where it stands, as by any filter
@@ -120,7 +122,7 @@ TEST_F(Wavhz, WritesToAPipe) {
     const std::string log = dir / "log";
     WriteText(log, "header\n");
     for (const int flags : {O_APPEND, 0}) {
-        const Outcome appended = RunWavhz(dir, {"-", "440", "10", "1"}, [&] {
+        const Ran appended = RunWavhz(dir, {"-", "440", "10", "1"}, [&] {
             const int fd = open(log.c_str(), O_WRONLY | flags);
             if (fd < 0 || lseek(fd, 0, SEEK_END) < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
         });
@@ -130,6 +132,51 @@ TEST_F(Wavhz, WritesToAPipe) {
     ASSERT_EQ(bytes.size(), 7u + 2 * 88244u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 11), "header\nRIFF");
     EXPECT_EQ(std::string(bytes.begin() + 7 + 88244, bytes.begin() + 11 + 88244), "RIFF");
+}
+
+// wavhz - into a file on a full disk opened at its start (`1<> old.wav`,
+// `> new.wav`) gets the library's own care: refused before a byte changes,
+// the old tone kept, the room it tried to reserve given back.
+TEST_F(Wavhz, StandardOutputOnAFullDiskLosesNothing) {
+    if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
+    const TempDir dir, images;
+    const struct {
+        const char *what, *kind, *size;
+        bool old;  // an old tone there, the disk filled up beside it
+    } disks[] = {
+        {"an old tone on a nearly full btrfs", "btrfs", "128M", true},
+        {"a new file longer than an ext4 disk", "ext4", "8M", false},
+    };
+    std::string skipped;
+    for (const auto &disk : disks) {
+        const std::string at = dir / disk.kind, path = at + "/tone.wav";
+        const SmallDisk mounted(disk.kind, at, images.path(), disk.size);
+        if (!mounted.why().empty()) {
+            skipped += std::string("\n  ") + disk.what + ": " + mounted.why();
+            continue;
+        }
+        if (disk.old) {
+            ASSERT_EQ(TryCreate(path, 1000, 10, 100), kDone);
+            ASSERT_TRUE(FillDisk(at, 2 << 20));
+        }
+        const auto free = [&] {
+            sync();
+            struct statvfs room {};
+            statvfs(at.c_str(), &room);
+            return std::uint64_t{room.f_bavail} * room.f_frsize;
+        };
+        const auto before = ReadBytes(path);
+        const std::uint64_t freeBefore = free();
+        const Ran ran = RunWavhz(dir, {"-", "440", "10", "100"}, [&] {
+            const int fd = open(path.c_str(), O_RDWR | O_CREAT | (disk.old ? 0 : O_TRUNC), 0644);
+            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
+        });
+        EXPECT_EQ(ran.status, 2) << disk.what;
+        EXPECT_EQ(ran.err, "wavhz: cannot write '-': No space left on device\n") << disk.what;
+        EXPECT_EQ(ReadBytes(path), before) << disk.what;
+        EXPECT_EQ(free(), freeBefore) << disk.what;
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "disks that could not be had:" << skipped;
 }
 
 // SIGINT, SIGTERM and SIGHUP stop wavhz at once, by that signal: blocked in
@@ -183,7 +230,7 @@ TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
         {{"--", path, "--", "10", "1"}, "FREQUENCY_HZ must be"},  // after --, operands only
     };
     for (const auto &[args, message] : cases) {
-        const Outcome outcome = RunWavhz(dir, args);
+        const Ran outcome = RunWavhz(dir, args);
         EXPECT_EQ(outcome.status, 64) << message;
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("\nusage: wavhz [-q] [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS\n"
@@ -268,7 +315,7 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
          "wavhz: the tone is written, but not this summary: No space left on device\n"},
     };
     for (const auto &row : rows) {
-        const Outcome outcome = RunWavhz(dir, {row.output, "440", "10", "1"}, row.inChild);
+        const Ran outcome = RunWavhz(dir, {row.output, "440", "10", "1"}, row.inChild);
         EXPECT_EQ(outcome.status, row.status) << row.message;
         EXPECT_EQ(outcome.err, row.message);
     }
@@ -278,7 +325,7 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
     EXPECT_EQ(ReadBytes(appended), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
 
     if (const char *why = WhyNoAddressSpaceLimit()) GTEST_SKIP() << why;
-    const Outcome outcome = RunWavhz(dir, {dir / "t.wav", "440", "10", "48695"}, [] {
+    const Ran outcome = RunWavhz(dir, {dir / "t.wav", "440", "10", "48695"}, [] {
         const rlimit limit = {rlim_t{512} << 20, rlim_t{512} << 20};
         setrlimit(RLIMIT_AS, &limit);
     });
@@ -290,10 +337,10 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
 // the changelog list, in the same words.
 TEST_F(Wavhz, HelpAndVersion) {
     TempDir dir;
-    const Outcome help = RunWavhz(dir, {"--help"});
+    const Ran help = RunWavhz(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("LEVEL / 10"), std::string::npos);
-    const Outcome version = RunWavhz(dir, {"--version"});
+    const Ran version = RunWavhz(dir, {"--version"});
     EXPECT_EQ(version.out, "wavhz " QUILLOX_WAV_FREQUENCY_VERSION_STRING "\n");
 
     const auto text = [](const char *name) {
