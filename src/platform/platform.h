@@ -23,11 +23,12 @@ inline constexpr ErrorCode kSucceeded = 0;
 
 // system_error.cpp: the reasons the request itself finds, in the system's
 // numbers; and the caller's errno (or last error) set to one.
-extern const ErrorCode kErrorNoMemory;      // ENOMEM; ERROR_NOT_ENOUGH_MEMORY
-extern const ErrorCode kErrorToneTooLong;   // EOVERFLOW: its sizes do not fit 32 bits
-extern const ErrorCode kErrorNullPath;      // EINVAL; ERROR_INVALID_PARAMETER
-extern const ErrorCode kErrorNoNarrowForm;  // EILSEQ; ERROR_NO_UNICODE_TRANSLATION
-extern const ErrorCode kErrorNameTooLong;   // ENAMETOOLONG; ERROR_FILENAME_EXCED_RANGE
+extern const ErrorCode kErrorNoMemory;         // ENOMEM; ERROR_NOT_ENOUGH_MEMORY
+extern const ErrorCode kErrorToneTooLong;      // EOVERFLOW: its sizes do not fit 32 bits
+extern const ErrorCode kErrorNullPath;         // EINVAL; ERROR_INVALID_PARAMETER
+extern const ErrorCode kErrorNoNarrowForm;     // EILSEQ; ERROR_NO_UNICODE_TRANSLATION
+extern const ErrorCode kErrorNameTooLong;      // ENAMETOOLONG; ERROR_FILENAME_EXCED_RANGE
+extern const ErrorCode kErrorNameKeepsMoving;  // ELOOP; ERROR_SHARING_VIOLATION
 void SetCallerError(ErrorCode error);
 
 // narrow_path.cpp: converts the NUL-terminated UTF-16 `path` to the narrow
@@ -44,7 +45,7 @@ ErrorCode ConvertPathToNarrow(const WAVHZPathChar *path, char (&name)[kOutputPat
 // buffers.cpp: memory for `bytes` bytes, released with std::free, or null.
 void *AllocateBuffer(std::size_t bytes);
 
-// file_output.cpp: writes `pieces`, one after another, as the whole
+// write_whole_file.cpp: writes `pieces`, one after another, as the whole
 // contents of the file `name`, creating it or replacing it in place as
 // fopen's "wb" does. Fails, with the system's reason, when the file cannot
 // be opened or written, having touched nothing but the file it opened: a file it created

@@ -9,6 +9,7 @@ const ErrorCode kErrorToneTooLong = EOVERFLOW;
 const ErrorCode kErrorNullPath = EINVAL;
 const ErrorCode kErrorNoNarrowForm = EILSEQ;
 const ErrorCode kErrorNameTooLong = ENAMETOOLONG;
+const ErrorCode kErrorNameKeepsMoving = ELOOP;
 
 void SetCallerError(ErrorCode error) { errno = error; }
 

@@ -1,0 +1,220 @@
+// The room a file needs, on Linux: reserved where the file system can
+// reserve it (fallocate), otherwise, and where overwriting copies on write,
+// counted from the write plan by the file system's own layout against the
+// free space this caller may use. Only then does a byte change, so a full
+// disk or a file-size limit leaves an existing file as it was.
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "platform/output_file.h"
+
+namespace quillox {
+namespace {
+
+// How many bytes of free space writing a file of `total` bytes takes, where
+// the file system cannot reserve them beforehand, each from that file
+// system's own layout.
+
+std::uint64_t DivideUp(std::uint64_t a, std::uint64_t b) { return a / b + (a % b != 0); }
+
+// A block-mapped file (ext2, ext3: every inode has 12 direct block numbers,
+// then one single, one double and one triple indirect block, each indirect
+// block holding `block` / 4 block numbers; Documentation/filesystems/ext2.rst):
+// the data blocks and the indirect blocks that map them.
+std::uint64_t BlockMappedBytes(std::uint64_t total, std::uint64_t block) {
+    constexpr std::uint64_t kDirect = 12;
+    const std::uint64_t perBlock = block / 4;
+    const std::uint64_t data = DivideUp(total, block);
+    std::uint64_t blocks = data;
+    std::uint64_t left = data > kDirect ? data - kDirect : 0;
+    // Each level of indirection maps `span` data blocks with one block on
+    // top, and one block for every `perBlock` below it.
+    std::uint64_t span = perBlock;
+    for (int level = 1; level <= 3 && left > 0; ++level) {
+        const std::uint64_t mapped = std::min(left, span);
+        for (std::uint64_t below = perBlock; below < span; below *= perBlock)
+            blocks += DivideUp(mapped, below);  // the levels under the top one
+        blocks += 1;                            // the top one
+        left -= mapped;
+        span *= perBlock;
+    }
+    return blocks * block;
+}
+
+// The blocks of the plan's writes, each write's span counted on its own:
+// btrfs takes room for the whole span of every buffered write as it is made
+// (its data reservation), and gives back what later writes to the same
+// dirty blocks took twice only at writeback. The header's block is written
+// three or four times.
+std::uint64_t BtrfsWriteBytes(const WritePlan &plan, std::uint64_t block) {
+    std::uint64_t bytes = 0;
+    for (std::size_t k = 0; k < plan.count; ++k) {
+        const PlannedWrite &write = plan.writes[k];
+        if (write.count == 0) continue;
+        bytes += ((write.offset + write.count - 1) / block - write.offset / block + 1) * block;
+    }
+    return bytes;
+}
+
+// An XFS file overwritten where its blocks are shared (a reflinked copy):
+// the copy-on-write fork reserves the new blocks as one delayed allocation,
+// its range widened to whole copy-on-write extents (the file's hint, by
+// default 32 blocks: xfs_get_cowextsz_hint), plus the worst case of the
+// mapping btree blocks that may take (xfs_bmap_worst_indlen: a leaf or node
+// holds (block - 72) / 16 records, 72 the long btree block header with
+// checksums; a tree of data-fork height `kBmbtLevels` at most).
+std::uint64_t XfsCopyOnWriteBytes(int fd, std::uint64_t total, std::uint64_t block) {
+    constexpr std::uint64_t kDefaultCowExtentBlocks = 32;
+    constexpr std::uint64_t kBtreeHeaderBytes = 72;
+    constexpr std::uint64_t kRecordBytes = 16;
+    constexpr std::uint64_t kBmbtLevels = 9;  // 2^48 extents, 1 KiB blocks: fewer on larger
+    std::uint64_t extent = kDefaultCowExtentBlocks * block;
+    fsxattr attributes{};
+    if (ioctl(fd, FS_IOC_FSGETXATTR, &attributes) == 0 && attributes.fsx_cowextsize != 0)
+        extent = attributes.fsx_cowextsize;
+    const std::uint64_t blocks = DivideUp(total, extent) * extent / block;
+    const std::uint64_t records = (block - kBtreeHeaderBytes) / kRecordBytes;
+    std::uint64_t mapping = 0;
+    std::uint64_t level = blocks;
+    for (std::uint64_t height = 0; height < kBmbtLevels; ++height) {
+        level = DivideUp(level, records);
+        mapping += level;
+        if (level == 1) {
+            mapping += kBmbtLevels - height - 1;
+            break;
+        }
+    }
+    return (blocks + mapping) * block;
+}
+
+// Whether this process may use the blocks an ext2/3/4 file system keeps for
+// root, as the kernel judges it (ext4_has_free_clusters): the reserve's
+// user, root unless the file system was made otherwise, or
+// CAP_SYS_RESOURCE.
+bool MayUseReservedBlocks() {
+    if (geteuid() == 0) return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(CAP_SYS_RESOURCE)].effective & CAP_TO_MASK(CAP_SYS_RESOURCE)) != 0;
+}
+
+// Whether a part of the file is shared with another (a reflinked copy on
+// XFS, a snapshot): overwriting it then takes new room.
+bool SharesExtents(int fd) {
+    constexpr unsigned kExtentsAtATime = 32;
+    alignas(fiemap) unsigned char buffer[sizeof(fiemap) + kExtentsAtATime * sizeof(fiemap_extent)];
+    auto *const map = reinterpret_cast<fiemap *>(buffer);
+    std::uint64_t start = 0;
+    for (;;) {
+        std::memset(buffer, 0, sizeof buffer);
+        map->fm_start = start;
+        map->fm_length = FIEMAP_MAX_OFFSET - start;
+        map->fm_extent_count = kExtentsAtATime;
+        // No extent map (tmpfs, most FUSE): nothing known to be shared.
+        if (ioctl(fd, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0) return false;
+        for (unsigned k = 0; k < map->fm_mapped_extents; ++k) {
+            const fiemap_extent &extent = map->fm_extents[k];
+            if (extent.fe_flags & FIEMAP_EXTENT_SHARED) return true;
+            if (extent.fe_flags & FIEMAP_EXTENT_LAST) return false;
+        }
+        const fiemap_extent &last = map->fm_extents[map->fm_mapped_extents - 1];
+        start = last.fe_logical + last.fe_length;
+    }
+}
+
+// Whether the file system has `needed` more bytes free for this caller
+// (ENOSPC where not). Where it does not say (no size at all, as some FUSE
+// file systems), it is taken to.
+ErrorCode FreeRoomFor(int fd, std::uint64_t needed, bool reservedToo) {
+    struct statvfs room {};
+    if (fstatvfs(fd, &room) != 0 || room.f_blocks == 0) return kSucceeded;
+    const std::uint64_t free = reservedToo ? room.f_bfree : room.f_bavail;
+    return free * room.f_frsize >= needed ? kSucceeded : ENOSPC;
+}
+
+// Whether a file there can share blocks with another (reflinks,
+// snapshots): tmpfs and the ext family never do, so they need no probe.
+bool MayShareExtents(std::uint32_t magic) {
+    return magic != TMPFS_MAGIC && magic != EXT4_SUPER_MAGIC;
+}
+
+}  // namespace
+
+// Not on tmpfs, the ext family or XFS: their files have no flush at close,
+// so a close there reports nothing that the writes did not.
+bool MayFailAtClose(const SystemFile &system) {
+    return system.magic != TMPFS_MAGIC && system.magic != EXT4_SUPER_MAGIC &&
+           system.magic != XFS_SUPER_MAGIC;
+}
+
+// The length stays as it is until the plan cuts it: a file that grew here
+// and were then left (the writer killed) would keep its old header over a
+// longer file.
+ErrorCode ReserveRoom(OutputFile &file, const WritePlan &plan) {
+    SystemFile &system = file.system;
+    const int fd = system.fd;
+    const std::uint64_t total = plan.total;
+    rlimit limit{};
+    if ((getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+         total > limit.rlim_cur) ||
+        total > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return EFBIG;
+    }
+    struct statfs kind {};
+    if (fstatfs(fd, &kind) == 0) {
+        // (f_type is a signed int on some 32-bit targets; the magic numbers are 32 bits.)
+        system.magic = static_cast<std::uint32_t>(kind.f_type);
+        if (kind.f_bsize > 0) system.block = static_cast<std::uint64_t>(kind.f_bsize);
+    }
+    const std::uint32_t magic = system.magic;
+    const std::uint64_t block = system.block;
+    // What the file holds now, in bytes of blocks: overwritten in place,
+    // they are used again.
+    const std::uint64_t held = static_cast<std::uint64_t>(system.opened.st_blocks) * 512;
+    // Where overwriting copies on write (btrfs always, XFS where a block is
+    // shared), the new blocks are taken before the old ones are let go, and
+    // a reservation covers none of them: count them against what is free.
+    if (file.size > 0) {
+        if (magic == BTRFS_SUPER_MAGIC) {
+            if (const ErrorCode error = FreeRoomFor(fd, BtrfsWriteBytes(plan, block), false))
+                return error;
+        } else if (MayShareExtents(magic) && SharesExtents(fd)) {
+            const std::uint64_t needed = magic == XFS_SUPER_MAGIC
+                                             ? XfsCopyOnWriteBytes(fd, total, block)
+                                             : DivideUp(total, block) * block;
+            if (const ErrorCode error = FreeRoomFor(fd, needed, false)) return error;
+        }
+    }
+    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(total)) == 0) return kSucceeded;
+    const ErrorCode refused = errno;
+    if (refused == EOPNOTSUPP || refused == ENOSYS) {
+        // A file system that cannot reserve (ext2, ext3, many FUSE ones):
+        // the blocks the new length takes, less those the file has, must be
+        // free. The ext family's own layout where it is one; elsewhere the
+        // same count serves as an estimate of the mapping's cost.
+        const bool ext = magic == EXT4_SUPER_MAGIC;
+        const std::uint64_t needed = BlockMappedBytes(total, block);
+        return needed <= held ? kSucceeded
+                              : FreeRoomFor(fd, needed - held, ext && MayUseReservedBlocks());
+    }
+    // Blocks a refused reservation took past the end are let go again.
+    static_cast<void>(ftruncate(fd, system.opened.st_size));
+    return refused;
+}
+
+}  // namespace quillox
