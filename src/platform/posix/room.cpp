@@ -5,10 +5,7 @@
 // disk or a file-size limit leaves an existing file as it was.
 #include <fcntl.h>
 #include <linux/capability.h>
-#include <linux/fiemap.h>
-#include <linux/fs.h>
 #include <linux/magic.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -17,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 
 #include "platform/output_file.h"
@@ -70,37 +66,6 @@ std::uint64_t BtrfsWriteBytes(const WritePlan &plan, std::uint64_t block) {
     return bytes;
 }
 
-// An XFS file overwritten where its blocks are shared (a reflinked copy):
-// the copy-on-write fork reserves the new blocks as one delayed allocation,
-// its range widened to whole copy-on-write extents (the file's hint, by
-// default 32 blocks: xfs_get_cowextsz_hint), plus the worst case of the
-// mapping btree blocks that may take (xfs_bmap_worst_indlen: a leaf or node
-// holds (block - 72) / 16 records, 72 the long btree block header with
-// checksums; a tree of data-fork height `kBmbtLevels` at most).
-std::uint64_t XfsCopyOnWriteBytes(int fd, std::uint64_t total, std::uint64_t block) {
-    constexpr std::uint64_t kDefaultCowExtentBlocks = 32;
-    constexpr std::uint64_t kBtreeHeaderBytes = 72;
-    constexpr std::uint64_t kRecordBytes = 16;
-    constexpr std::uint64_t kBmbtLevels = 9;  // 2^48 extents, 1 KiB blocks: fewer on larger
-    std::uint64_t extent = kDefaultCowExtentBlocks * block;
-    fsxattr attributes{};
-    if (ioctl(fd, FS_IOC_FSGETXATTR, &attributes) == 0 && attributes.fsx_cowextsize != 0)
-        extent = attributes.fsx_cowextsize;
-    const std::uint64_t blocks = DivideUp(total, extent) * extent / block;
-    const std::uint64_t records = (block - kBtreeHeaderBytes) / kRecordBytes;
-    std::uint64_t mapping = 0;
-    std::uint64_t level = blocks;
-    for (std::uint64_t height = 0; height < kBmbtLevels; ++height) {
-        level = DivideUp(level, records);
-        mapping += level;
-        if (level == 1) {
-            mapping += kBmbtLevels - height - 1;
-            break;
-        }
-    }
-    return (blocks + mapping) * block;
-}
-
 // Whether this process may use the blocks an ext2/3/4 file system keeps for
 // root, as the kernel judges it (ext4_has_free_clusters): the reserve's
 // user, root unless the file system was made otherwise, or
@@ -113,30 +78,6 @@ bool MayUseReservedBlocks() {
     return (data[CAP_TO_INDEX(CAP_SYS_RESOURCE)].effective & CAP_TO_MASK(CAP_SYS_RESOURCE)) != 0;
 }
 
-// Whether a part of the file is shared with another (a reflinked copy on
-// XFS, a snapshot): overwriting it then takes new room.
-bool SharesExtents(int fd) {
-    constexpr unsigned kExtentsAtATime = 32;
-    alignas(fiemap) unsigned char buffer[sizeof(fiemap) + kExtentsAtATime * sizeof(fiemap_extent)];
-    auto *const map = reinterpret_cast<fiemap *>(buffer);
-    std::uint64_t start = 0;
-    for (;;) {
-        std::memset(buffer, 0, sizeof buffer);
-        map->fm_start = start;
-        map->fm_length = FIEMAP_MAX_OFFSET - start;
-        map->fm_extent_count = kExtentsAtATime;
-        // No extent map (tmpfs, most FUSE): nothing known to be shared.
-        if (ioctl(fd, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0) return false;
-        for (unsigned k = 0; k < map->fm_mapped_extents; ++k) {
-            const fiemap_extent &extent = map->fm_extents[k];
-            if (extent.fe_flags & FIEMAP_EXTENT_SHARED) return true;
-            if (extent.fe_flags & FIEMAP_EXTENT_LAST) return false;
-        }
-        const fiemap_extent &last = map->fm_extents[map->fm_mapped_extents - 1];
-        start = last.fe_logical + last.fe_length;
-    }
-}
-
 // Whether the file system has `needed` more bytes free for this caller
 // (ENOSPC where not). Where it does not say (no size at all, as some FUSE
 // file systems), it is taken to.
@@ -145,12 +86,6 @@ ErrorCode FreeRoomFor(int fd, std::uint64_t needed, bool reservedToo) {
     if (fstatvfs(fd, &room) != 0 || room.f_blocks == 0) return kSucceeded;
     const std::uint64_t free = reservedToo ? room.f_bfree : room.f_bavail;
     return free * room.f_frsize >= needed ? kSucceeded : ENOSPC;
-}
-
-// Whether a file there can share blocks with another (reflinks,
-// snapshots): tmpfs and the ext family never do, so they need no probe.
-bool MayShareExtents(std::uint32_t magic) {
-    return magic != TMPFS_MAGIC && magic != EXT4_SUPER_MAGIC;
 }
 
 }  // namespace
@@ -186,19 +121,13 @@ ErrorCode ReserveRoom(OutputFile &file, const WritePlan &plan) {
     // What the file holds now, in bytes of blocks: overwritten in place,
     // they are used again.
     const std::uint64_t held = static_cast<std::uint64_t>(system.opened.st_blocks) * 512;
-    // Where overwriting copies on write (btrfs always, XFS where a block is
-    // shared), the new blocks are taken before the old ones are let go, and
-    // a reservation covers none of them: count them against what is free.
-    if (file.size > 0) {
-        if (magic == BTRFS_SUPER_MAGIC) {
-            if (const ErrorCode error = FreeRoomFor(fd, BtrfsWriteBytes(plan, block), false))
-                return error;
-        } else if (MayShareExtents(magic) && SharesExtents(fd)) {
-            const std::uint64_t needed = magic == XFS_SUPER_MAGIC
-                                             ? XfsCopyOnWriteBytes(fd, total, block)
-                                             : DivideUp(total, block) * block;
-            if (const ErrorCode error = FreeRoomFor(fd, needed, false)) return error;
-        }
+    // Where overwriting copies on write (btrfs), the new blocks are taken
+    // before the old ones are let go, and a reservation covers none of them:
+    // count them against what is free. (XFS unshares a reflinked file's
+    // blocks as it reserves them, or refuses the reservation.)
+    if (file.size > 0 && magic == BTRFS_SUPER_MAGIC) {
+        if (const ErrorCode error = FreeRoomFor(fd, BtrfsWriteBytes(plan, block), false))
+            return error;
     }
     if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(total)) == 0) return kSucceeded;
     const ErrorCode refused = errno;
