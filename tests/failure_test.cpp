@@ -241,14 +241,18 @@ std::map<std::string, std::string> Snapshot(const fs::path &root) {
 // is checked instead), and on one where overwriting takes new room (btrfs).
 TEST_F(Refusals, FailedWritesHarmNothing) {
     // Small disks, mounted in a mount namespace of this test process alone.
-    const std::string full = dir / "full", ext2 = dir / "ext2", btrfs = dir / "btrfs";
+    const std::string full = dir / "full", ext2 = dir / "ext2", btrfs = dir / "btrfs",
+                      failing = dir / "fails-at-close";
     const TempDir images;
     const std::string privateMounts = PrivateMounts();
     const SmallDisk fullDisk("tmpfs", full, images.path(), "1m", "", privateMounts);
     const SmallDisk ext2Disk("ext2", ext2, images.path(), "1M", "", privateMounts);
     const SmallDisk btrfsDisk("btrfs", btrfs, images.path(), "128M", "", privateMounts);
-    std::map<std::string, std::string> noDisk = {
-        {full, fullDisk.why()}, {ext2, ext2Disk.why()}, {btrfs, btrfsDisk.why()}};
+    const SmallDisk failingDisk("fails-at-close", failing, images.path(), "", "", privateMounts);
+    std::map<std::string, std::string> noDisk = {{full, fullDisk.why()},
+                                                 {ext2, ext2Disk.why()},
+                                                 {btrfs, btrfsDisk.why()},
+                                                 {failing, failingDisk.why()}};
     const std::string kept(100000, 'k');
     WriteText(dir / "kept.wav", kept);
     if (noDisk[ext2].empty()) {
@@ -308,6 +312,8 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
         {"an existing file on a full ext2 disk", ext2 + "/existing.wav", ext2, nullptr, ENOSPC},
         {"a hard link on a full ext2 disk", ext2 + "/hard-link.wav", ext2, nullptr, ENOSPC},
         {"a longer file on a full btrfs disk", btrfs + "/longer.wav", btrfs, nullptr, ENOSPC},
+        {"a new file that the close reports as failed", failing + "/new.wav", failing, nullptr,
+         EIO},
         {"a new file over the file-size limit", dir / "new.wav", "", limitFileSize, EFBIG},
         {"an existing file over the file-size limit", dir / "kept.wav", "", limitFileSize, EFBIG},
     };

@@ -154,8 +154,10 @@ inline std::string PrivateMounts() {
 // a tmpfs of `size`, which reserves exactly; or an image of `size` made now
 // in `images` with mkfs.`kind` and `options`, and loop-mounted: ext2 (no
 // reservation at all), XFS (which shares blocks between reflinked copies)
-// or btrfs (which copies on write; 114 MB at least). why() is "" when it is
-// mounted, else why not (`whyNot`, given, mounts nothing).
+// or btrfs (which copies on write; 114 MB at least); or "fails-at-close",
+// a FUSE file system over a folder in `images` whose closes report the
+// files written as failed (as NFS can). why() is "" when it is mounted,
+// else why not (`whyNot`, given, mounts nothing).
 class SmallDisk {
 public:
     SmallDisk(const std::string &kind, const std::string &at, const std::string &images,
@@ -170,6 +172,18 @@ public:
                 why_ = std::string("no tmpfs: ") + std::strerror(errno);
             return;
         }
+#if defined(QUILLOX_SOURCE_DIR)
+        if (kind == "fails-at-close") {
+            const std::string folder = images + "/" + kind;
+            std::filesystem::create_directories(folder);
+            const std::string command = "/usr/bin/python3 " QUILLOX_SOURCE_DIR
+                                        "/tests/fails_at_close.py " +
+                                        folder + " " + at + " 2>/dev/null";
+            if (std::system(command.c_str()) != 0)
+                why_ = "no FUSE here (/dev/fuse, libfuse2 or python3-fusepy missing)";
+            return;
+        }
+#endif
         const std::string image = images + "/" + kind + ".img";
         const char *force = kind == "btrfs" ? "" : kind == "xfs" ? "-f " : "-F ";
         const std::string command = "rm -f " + image + " && truncate -s " + size + " " + image +
