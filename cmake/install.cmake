@@ -35,6 +35,13 @@ install(TARGETS QuilloxWAVFrequency QuilloxAppFramework
           NAMELINK_COMPONENT development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(TARGETS wavhz RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# And for Debian, a fourth: the Python module (python/), in the folder every
+# Debian Python 3 reads. It is architecture-independent, so only the build
+# machine's own packages carry it.
+if(QUILLOX_DEBIAN_DOCS AND NOT CMAKE_CROSSCOMPILING)
+  install(DIRECTORY python/quilloxwavfrequency DESTINATION lib/python3/dist-packages
+          COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+endif()
 install(FILES include/QuilloxWAVFrequency.h ${generated_include_dir}/QuilloxWAVFrequencyVersion.h
               platform/framework/QuilloxAppFramework.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)

@@ -2,6 +2,7 @@
 #   libquilloxwavfrequency<major>  the shared libraries (runtime)
 #   libquilloxwavfrequency-dev     headers, link names, CMake package, .pc, WAVHZCreate(3)
 #   wavhz                          the command, wavhz(1), bash completion
+#   python3-quilloxwavfrequency    the Python module (architecture all)
 # Built by `./build.sh package` from the `package` preset (a system install
 # under /usr, no $ORIGIN search paths, stripped), and for ARM boards from
 # `package-aarch64` and `package-armhf` (arm64 and armhf packages).
@@ -43,6 +44,9 @@ if(QUILLOX_DEBIAN_DOCS)
   quillox_debian_docs(runtime ${runtime_package})
   quillox_debian_docs(development libquilloxwavfrequency-dev)
   quillox_debian_docs(tool wavhz)
+  if(NOT CMAKE_CROSSCOMPILING)
+    quillox_debian_docs(python python3-quilloxwavfrequency)
+  endif()
 endif()
 
 set(CPACK_PACKAGE_NAME QuilloxWAVFrequency)
@@ -55,6 +59,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_COMPONENTS_ALL runtime development tool)
+if(QUILLOX_DEBIAN_DOCS AND NOT CMAKE_CROSSCOMPILING)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${debian_revision})
@@ -132,5 +139,15 @@ endif()
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "Write an exact pure sine tone to a WAV file
  wavhz writes a sine tone of a given frequency, level and length as a 44.1 kHz
  16-bit mono WAV file, the same bytes on every processor.")
+
+# The module calls WAVHZTryCreate: the release that brought it, at least.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-quilloxwavfrequency)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, ${runtime_package} (>= ${PROJECT_VERSION}-2~)")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION "The Python 3 module quilloxwavfrequency, over the QuilloxWAVFrequency
+library: create() writes a tone file and raises OSError or MemoryError on
+failure, the interpreter carrying on; samples() gives the tone's samples.")
 
 include(CPack)

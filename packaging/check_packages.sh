@@ -5,8 +5,10 @@
 #  - the arm64 and armhf packages hold the library under their multiarch
 #    folder, and it and wavhz are ELF files of their architecture;
 #  - on CI's throwaway machines (CI=true, as root; .ci/run sets it): the
-#    three packages install, wavhz from PATH writes the bytes REFERENCE_WAVHZ
-#    (the build tree's) writes, its man pages and completion are found,
+#    four packages install, wavhz from PATH writes the bytes REFERENCE_WAVHZ
+#    (the build tree's) writes, so does the Python module from Debian's
+#    python3, which raises OSError on failure, the man pages and completion
+#    are found,
 #    pkg-config and find_package find the library under /usr, and a purge
 #    leaves nothing of them behind;
 #  - each Windows archive's import libraries (MSVC's and MinGW's) name
@@ -89,12 +91,27 @@ for arch in arm64 armhf; do
   summary+=("$arch: $machine ELF files")
 done
 
-packages=(libquilloxwavfrequency1 libquilloxwavfrequency-dev wavhz)
+packages=(libquilloxwavfrequency1 libquilloxwavfrequency-dev wavhz python3-quilloxwavfrequency)
 if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*_"$(dpkg --print-architecture)".deb >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$dist"/*_"$(dpkg --print-architecture)".deb \
+    "$dist"/*_all.deb >/dev/null
   [ "$(command -v wavhz)" = /usr/bin/wavhz ]
   wavhz "$work/installed.wav" 441 10 2 >/dev/null
   cmp "$work/reference.wav" "$work/installed.wav"
+  # The module, imported from where the package put it, by Debian's own
+  # interpreter (not one first on PATH).
+  (cd / && /usr/bin/python3 - "$work" <<'PYTHON'
+import errno, sys, quilloxwavfrequency
+assert quilloxwavfrequency.__file__.startswith("/usr/lib/python3/dist-packages/")
+quilloxwavfrequency.create(sys.argv[1] + "/python.wav", 441, 10, 2)
+try:
+    quilloxwavfrequency.create(sys.argv[1] + "/no/such/folder.wav", 441, 10, 2)
+    sys.exit("no OSError")
+except OSError as error:
+    assert error.errno == errno.ENOENT, error
+PYTHON
+  )
+  cmp "$work/reference.wav" "$work/python.wav"
   man -w wavhz >/dev/null
   man -w 3 WAVHZCreate >/dev/null
   # wavhz <TAB>, from where bash-completion loads it: an option completed.
@@ -116,7 +133,7 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
     echo "$left" >&2
     exit 1
   fi
-  echo "packages: installed, used (wavhz, every example) and purged without a trace"
+  echo "packages: installed, used (wavhz, the Python module, every example) and purged without a trace"
   summary+=("installed, used and purged")
 else
   echo "skipped: installing the packages system-wide is for CI's throwaway machines (CI=true, root)"

@@ -15,7 +15,7 @@ packages_for() {  # GROUP
     tone) echo cmake make g++ libc6-dev ;;
     core)
       echo cmake make g++ libc6-dev binutils valgrind pkg-config libgtest-dev libgmock-dev \
-        libbenchmark-dev libsndfile1-dev libmpfr-dev clang-format file git btrfs-progs xfsprogs python3 python3-pytest python3-numpy python3-fusepy
+        libbenchmark-dev libsndfile1-dev libmpfr-dev clang-format file git btrfs-progs xfsprogs python3 python3-pytest python3-numpy python3-pip python3-fusepy
       ;;
     fuzz) echo clang libclang-rt-14-dev ;;
     windows) echo g++-mingw-w64-x86-64-posix googletest ;;

@@ -3,6 +3,7 @@ every kind of failure raised as Python's own exception, after which the
 interpreter carries on."""
 import errno
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -93,3 +94,25 @@ def test_a_tone_that_does_not_fit_in_memory_raises_memoryerror(tmp_path):
     assert result.returncode == 0, result.stderr
     assert result.stdout == "carried on\n"
     assert not (tmp_path / "big.wav").exists() and (tmp_path / "small.wav").exists()
+
+
+def test_pip_installs_it_from_a_checkout(tmp_path):
+    # `pip install ./python`, offline (no index, no isolated build: the
+    # setuptools already there build it), from a copy so that the build's
+    # leftovers stay out of the checkout; the installed module writes the
+    # same tone.
+    here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    checkout = tmp_path / "python"
+    shutil.copytree(here, checkout, ignore=shutil.ignore_patterns("__pycache__", "tests"))
+    installed = tmp_path / "installed"
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-index",
+                    "--no-build-isolation", "--no-deps", "--target", str(installed),
+                    str(checkout)], capture_output=True, check=True)
+    script = ("import sys, quilloxwavfrequency as m; print(m.__file__); "
+              "m.create(sys.argv[1], 1000, 10, 1)")
+    result = subprocess.run([sys.executable, "-c", script, str(tmp_path / "pip.wav")],
+                            capture_output=True, text=True, check=True,
+                            env={**os.environ, "PYTHONPATH": str(installed)})
+    assert result.stdout.startswith(str(installed))
+    wavhz.create(tmp_path / "here.wav", 1000, 10, 1)
+    assert (tmp_path / "pip.wav").read_bytes() == (tmp_path / "here.wav").read_bytes()
