@@ -132,18 +132,13 @@ void ExpectInChild(const std::function<void()> &before, const std::function<Outc
     EXPECT_EXIT(run(), ExitedWithCode(0), "") << what << ": expected " << expected;
 }
 
-void AsSomeoneElse() {
-    // Root writes anywhere: take the request to an ordinary user first.
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-}
-
 TEST_F(Refusals, AReadOnlyFolderFailsWithStatus2) {
     const std::string folder = dir / "read-only";
     fs::create_directory(folder);
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
     ExpectInChild(
-        AsSomeoneElse, [&] { return TryCreate(folder + "/tone.wav", 440, 10, 1); },
+        BecomeNobody, [&] { return TryCreate(folder + "/tone.wav", 440, 10, 1); },
         {WAVHZ_EXIT_CANNOT_WRITE, EACCES}, "a read-only folder");
     EXPECT_TRUE(fs::is_empty(folder));
 }
@@ -187,7 +182,7 @@ TEST_F(Refusals, ManyFailedCallsLeaveNothingBehind) {
         {dir / "small.wav", 0, kDone},
     };
     const auto round = [&] {
-        const rlimit small = {51200, before.rlim_max};
+        const rlimit small = {kSmallFileSize, before.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
         for (const auto &row : rows)
             EXPECT_EQ(TryCreate(row.name, 440, 10, row.seconds), row.expected) << row.name;
@@ -280,10 +275,6 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
     }
     // Like /dev/stdout: a link through /proc to the descriptor.
     fs::create_symlink("/proc/self/fd/1", dir / "stdout");
-    const auto limitFileSize = [] {
-        const rlimit limit = {51200, 51200};  // SIGXFSZ keeps its default action
-        setrlimit(RLIMIT_FSIZE, &limit);
-    };
     const auto stdoutToFullDisk = [&] {
         const int fd = open((full + "/stdout.wav").c_str(), O_WRONLY | O_TRUNC);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
@@ -308,14 +299,14 @@ TEST_F(Refusals, FailedWritesHarmNothing) {
          ENOSPC},
         {"standard output a pipe nobody reads", dir / "stdout", "", stdoutToAClosedPipe, EPIPE},
         {"a file its folder will not let go, on a full disk", full + "/locked/kept.wav", full,
-         AsSomeoneElse, ENOSPC},
+         BecomeNobody, ENOSPC},
         {"an existing file on a full ext2 disk", ext2 + "/existing.wav", ext2, nullptr, ENOSPC},
         {"a hard link on a full ext2 disk", ext2 + "/hard-link.wav", ext2, nullptr, ENOSPC},
         {"a longer file on a full btrfs disk", btrfs + "/longer.wav", btrfs, nullptr, ENOSPC},
         {"a new file that the close reports as failed", failing + "/new.wav", failing, nullptr,
          EIO},
-        {"a new file over the file-size limit", dir / "new.wav", "", limitFileSize, EFBIG},
-        {"an existing file over the file-size limit", dir / "kept.wav", "", limitFileSize, EFBIG},
+        {"a new file over the file-size limit", dir / "new.wav", "", LimitFileSize, EFBIG},
+        {"an existing file over the file-size limit", dir / "kept.wav", "", LimitFileSize, EFBIG},
     };
     const auto before = Snapshot(dir.path());
     std::string skipped;
@@ -498,9 +489,7 @@ private:
 // its header claims.
 bool LooksComplete(const std::vector<std::uint8_t> &bytes) {
     if (bytes.size() < 8 || std::memcmp(bytes.data(), "RIFF", 4) != 0) return false;
-    const std::uint32_t claimed =
-        bytes[4] | bytes[5] << 8 | bytes[6] << 16 | std::uint32_t{bytes[7]} << 24;
-    return bytes.size() >= std::uint64_t{claimed} + 8;
+    return bytes.size() >= std::uint64_t{LE32(bytes, 4)} + 8;
 }
 
 // A writer stopped anywhere short of its end by SIGKILL (Ctrl-C, the OOM
@@ -563,8 +552,7 @@ TEST_F(Refusals, AQuotaOnlyTheWriteMeetsLeavesNoFileThatLooksComplete) {
 TEST_F(Refusals, AFailedWriterLeavesAnotherWritersFileAlone) {
     const std::string path = dir / "shared.wav";
     Tracee first([&] {
-        const rlimit limit = {51200, 51200};
-        setrlimit(RLIMIT_FSIZE, &limit);
+        LimitFileSize();
         WAVHZCreate(ToPath(path).c_str(), 440, 10, 20);
     });
     if (!first.ok()) GTEST_SKIP() << "ptrace is refused here";
@@ -586,8 +574,7 @@ TEST_F(Refusals, AFileMadeByTheReopenIsRemovedOnFailure) {
     for (const int opens : {1, 2}) {
         WriteText(path, "old");
         Tracee writer([&] {
-            const rlimit limit = {51200, 51200};
-            setrlimit(RLIMIT_FSIZE, &limit);
+            LimitFileSize();
             WAVHZCreate(ToPath(path).c_str(), 440, 10, 20);
         });
         if (!writer.ok()) GTEST_SKIP() << "ptrace is refused here";

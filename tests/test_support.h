@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <random>
@@ -14,6 +15,10 @@
 #include <system_error>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 #if defined(__linux__)
 #include <fcntl.h>
 #include <sched.h>
@@ -104,6 +109,12 @@ inline void WriteText(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// The little-endian 32-bit field at `at`, as the header holds its sizes.
+inline std::uint32_t LE32(const std::vector<std::uint8_t> &bytes, std::size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           std::uint32_t{bytes[at + 3]} << 24;
+}
+
 // How a request through WAVHZTryCreate ended: its status and, when it
 // failed, its reason (errno; on Windows GetLastError).
 struct Outcome {
@@ -136,6 +147,30 @@ inline Outcome TryCreate(const std::string &name, std::int32_t frequencyHz, std:
                          std::uint32_t seconds) {
     return TryCreate(ToPath(name).c_str(), frequencyHz, level, seconds);
 }
+
+#if !defined(_WIN32)
+// For a child process to take (never this one): a file-size limit of 50 KiB,
+// below any tone of a second or more, SIGXFSZ left at its default action;
+// and an ordinary user, since root writes anywhere.
+inline constexpr rlim_t kSmallFileSize = 51200;
+inline void LimitFileSize() {
+    const rlimit limit = {kSmallFileSize, kSmallFileSize};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+inline void BecomeNobody() {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+}
+
+// Waits until `happened()` (asked every millisecond, for 10 s at most):
+// false if it never did.
+inline bool WaitFor(const std::function<bool()> &happened) {
+    for (int tries = 0; tries < 10000; ++tries) {
+        if (happened()) return true;
+        usleep(1000);
+    }
+    return happened();
+}
+#endif
 
 #if defined(__linux__)
 // Small disks of real file systems, for the tests of what a full disk does.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "QuilloxWAVFrequency.h"
@@ -28,10 +29,6 @@ std::vector<std::uint8_t> Tone(const TempDir &dir, std::int32_t frequencyHz, std
     const std::string path = dir / "tone.wav";
     EXPECT_EQ(WAVHZCreate(ToPath(path).c_str(), frequencyHz, level, seconds), 999);
     return ReadBytes(path);
-}
-
-std::uint32_t LE32(const std::vector<std::uint8_t> &file, std::size_t at) {
-    return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::uint32_t{file[at + 3]} << 24;
 }
 
 TEST(WavFile, OneSecondHeader) {
@@ -67,12 +64,15 @@ TEST(WavFile, EachCallReplacesTheFileAndDependsOnItsOwnArguments) {
     Tone(dir, 1000, 20, 2);
     EXPECT_EQ(Tone(dir, 440, 10, 1), alone);
 #if !defined(_WIN32)
-    // Replaced in place, as "wb" does: the same file, so a hard link sees the new tone.
+    // Replaced in place, as "wb" does: the same file, so a hard link sees
+    // each new tone (a new file renamed over the name would leave the link
+    // the old one).
     const std::string link = dir / "link.wav";
     std::filesystem::create_hard_link(dir / "tone.wav", link);
-    Tone(dir, 1000, 20, 2);
-    EXPECT_EQ(Tone(dir, 440, 10, 1), alone);
-    EXPECT_EQ(ReadBytes(link), alone);
+    for (const auto &[frequencyHz, level, seconds] : {std::tuple{1000, 20, 2u}, {440, 10, 1u}}) {
+        const auto tone = Tone(dir, frequencyHz, level, seconds);
+        EXPECT_EQ(ReadBytes(link), tone) << frequencyHz << " Hz";
+    }
 #endif
 }
 

@@ -1,6 +1,7 @@
 // The wavhz command, run as a user runs it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -10,8 +11,8 @@
 #include <cctype>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
-
 #include <string>
 #include <vector>
 
@@ -62,6 +63,22 @@ Ran RunWavhz(const TempDir &dir, std::vector<std::string> args,
     const auto err = ReadBytes(errPath);
     outcome.err.assign(err.begin(), err.end());
     return outcome;
+}
+
+// Whether process `pid` sleeps in a system call that waits (an open of a
+// FIFO nobody reads).
+bool Asleep(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t name = line.rfind(')');  // the state follows the name
+    return name != std::string::npos && line.compare(name, 3, ") S") == 0;
+}
+
+// Whether the pipe that `writer` writes takes no more.
+bool PipeIsFull(int writer) {
+    pollfd end{writer, POLLOUT, 0};
+    return poll(&end, 1, 0) == 0;
 }
 
 // The tests start wavhz in a forked child.
@@ -189,6 +206,7 @@ TEST_F(Wavhz, AStopSignalStopsItAtOnce) {
     const std::string stalledFifo = dir / "stalled";
     ASSERT_EQ(mkfifo(stalledFifo.c_str(), 0600), 0);
     const int reader = open(stalledFifo.c_str(), O_RDONLY | O_NONBLOCK);  // never read
+    const int writer = open(stalledFifo.c_str(), O_WRONLY | O_NONBLOCK);  // to see it fill
     for (const int stop : {SIGINT, SIGTERM, SIGHUP, -SIGTERM}) {
         const pid_t wavhz = fork();
         if (wavhz == 0) {
@@ -199,12 +217,14 @@ TEST_F(Wavhz, AStopSignalStopsItAtOnce) {
             }
             _exit(98);
         }
-        usleep(200000);  // wavhz waits in open() for a reader, or in write()
+        // Until wavhz waits in open() for a reader, or has filled the pipe.
+        ASSERT_TRUE(WaitFor([&] { return stop > 0 ? Asleep(wavhz) : PipeIsFull(writer); }));
         kill(wavhz, std::abs(stop));
         int status = 0;
         ASSERT_EQ(waitpid(wavhz, &status, 0), wavhz);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == std::abs(stop)) << status;
     }
+    close(writer);
     close(reader);
 }
 
@@ -245,17 +265,13 @@ TEST_F(Wavhz, UsageErrorsNameTheBadArgument) {
 TEST_F(Wavhz, LibraryFailuresInWords) {
     TempDir dir;
     WriteText(dir / "file", "");
-    const auto limitFileSize = [] {
-        const rlimit limit = {51200, 51200};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    };
     // Standard output a file that the limit leaves no room in: refused
     // before a byte is written, not cut short with the header first.
     const std::string limited = dir / "limited.wav";
     const auto stdoutToALimitedFile = [&] {
         const int fd = open(limited.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
-        limitFileSize();
+        LimitFileSize();
     };
     // Or one opened to append (`>>`): refused before a byte is written, not
     // ended by SIGXFSZ.
@@ -264,7 +280,7 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
     const auto appendToALimitedFile = [&] {
         const int fd = open(appended.c_str(), O_WRONLY | O_APPEND);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
-        limitFileSize();
+        LimitFileSize();
     };
     std::filesystem::create_symlink("loop", dir / "loop");
     // A program that runs cannot be written to.
@@ -276,7 +292,11 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
         execl(busy.c_str(), busy.c_str(), "30", nullptr);
         _exit(98);
     }
-    usleep(100000);
+    ASSERT_TRUE(WaitFor([&] {
+        std::error_code error;
+        return std::filesystem::read_symlink("/proc/" + std::to_string(sleeper) + "/exe", error) ==
+               busy;
+    }));
     const auto summaryToAFullDevice = [] {
         const int fd = open("/dev/full", O_WRONLY);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
@@ -300,7 +320,7 @@ TEST_F(Wavhz, LibraryFailuresInWords) {
          {},
          2,
          "wavhz: cannot write '" + dir.path().string() + "': Is a directory\n"},
-        {dir / "t.wav", limitFileSize, 2,
+        {dir / "t.wav", LimitFileSize, 2,
          "wavhz: cannot write '" + dir / "t.wav': File too large\n"},
         {"-", summaryToAFullDevice, 2, "wavhz: cannot write '-': No space left on device\n"},
         {"-", [] { close(STDOUT_FILENO); }, 2, "wavhz: cannot write '-': Bad file descriptor\n"},
