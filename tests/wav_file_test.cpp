@@ -142,17 +142,16 @@ TEST(WavFile, ACallInProgressHandsNothingToOtherProcesses) {
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     std::thread writer([&] { WAVHZCreate(ToPath(fifo).c_str(), 440, 10, 1); });
-    int flags = -1;
-    for (int tries = 0; flags < 0 && tries < 5000; ++tries) {
+    int flags = -1;  // those of the call's descriptor, once it is open
+    WaitFor([&] {
         for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
             std::error_code error;
             const int fd = std::stoi(entry.path().filename().string());
-            if (fd != reader && std::filesystem::read_symlink(entry.path(), error) == fifo) {
+            if (fd != reader && std::filesystem::read_symlink(entry.path(), error) == fifo)
                 flags = fcntl(fd, F_GETFD);
-            }
         }
-        if (flags < 0) usleep(1000);
-    }
+        return flags >= 0;
+    });
     const pid_t child = fork();
     if (child == 0) {
         alarm(10);  // a call that waits for ever ends the child
@@ -162,14 +161,12 @@ TEST(WavFile, ACallInProgressHandsNothingToOtherProcesses) {
     waitpid(child, &childStatus, 0);
     // Read the whole tone, so that the call can end.
     std::size_t total = 0;
-    char buffer[65536];
-    for (int idle = 0; total < 88244 && idle < 5000;) {
-        const ssize_t n = read(reader, buffer, sizeof buffer);
-        if (n > 0)
+    WaitFor([&] {
+        char buffer[65536];
+        for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;)
             total += static_cast<std::size_t>(n);
-        else
-            usleep(1000), ++idle;
-    }
+        return total >= 88244;
+    });
     writer.join();
     close(reader);
     EXPECT_EQ(total, 88244u);
