@@ -63,6 +63,16 @@ foreach(page wavhz.1:tool WAVHZCreate.3:development)
   endif()
   install(FILES ${file} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
 endforeach()
+# WAVHZTryCreate(3) is that page too, as a link beside it.
+if(GZIP)
+  set(try_create_page WAVHZTryCreate.3.gz)
+  file(CREATE_LINK WAVHZCreate.3.gz ${PROJECT_BINARY_DIR}/man/${try_create_page} SYMBOLIC)
+else()
+  set(try_create_page WAVHZTryCreate.3)
+  file(CREATE_LINK WAVHZCreate.3 ${PROJECT_BINARY_DIR}/man/${try_create_page} SYMBOLIC)
+endif()
+install(FILES ${PROJECT_BINARY_DIR}/man/${try_create_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+        COMPONENT development)
 # Completion of wavhz's options and of file names for OUTPUT, where
 # bash-completion looks for it.
 install(FILES tools/completion/wavhz.bash

@@ -114,6 +114,7 @@ PYTHON
   cmp "$work/reference.wav" "$work/python.wav"
   man -w wavhz >/dev/null
   man -w 3 WAVHZCreate >/dev/null
+  [ "$(readlink -f "$(man -w 3 WAVHZTryCreate)")" = "$(man -w 3 WAVHZCreate)" ]
   # wavhz <TAB>, from where bash-completion loads it: an option completed.
   [ "$(bash -c 'source /usr/share/bash-completion/completions/wavhz
       COMP_WORDS=(wavhz --v) COMP_CWORD=1; _wavhz; echo "${COMPREPLY[*]}"')" = --version ]
