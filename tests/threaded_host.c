@@ -4,7 +4,8 @@
      fork-and-call  children forked mid-call make calls of their own;
      fork-and-idle  children forked mid-call that make none do not stop the
                     parent's calls to the same name;
-     cancel         threads cancelled mid-call leave no descriptor or lock
+     cancel         threads that do nothing but call, cancelled mid-call,
+                    end as the call ends, leaving no descriptor or lock
                     behind, and later calls work;
      first-call     1000 times, a process forked while another thread makes
                     the library's first call of its life calls it too: no
@@ -30,9 +31,8 @@ static atomic_long calls; /* calls the writer thread has finished */
 static void *WriteForEver(void *unused) {
     (void)unused;
     for (;;) {
-        WAVHZCreate(path, 440, 10, 1);
+        WAVHZCreate(path, 440, 10, 1); /* the call's end, its only cancellation point */
         atomic_fetch_add(&calls, 1);
-        pthread_testcancel();
     }
     return NULL;
 }

@@ -66,6 +66,10 @@ ErrorCode WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t 
 // otherwise wait for ever.
 void LockRequests();
 void UnlockRequests();
+// Where the thread may be cancelled (POSIX: a cancellation point), called
+// as a call ends, once it holds nothing: a cancel that came during the call,
+// which the call holds off, acts here.
+void CancellationPoint();
 
 // process_exit.cpp: ends the whole process at once with `status`: no atexit
 // handlers of the host, no stdio flush.

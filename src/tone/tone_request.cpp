@@ -60,6 +60,8 @@ extern "C" int32_t WAVHZTryCreate(const WAVHZPathChar *path, int32_t frequencyHz
                                   uint32_t seconds) {
     using namespace quillox;
     const Outcome outcome = CarryOut(path, frequencyHz, level, seconds);
+    // A thread cancelled during the call goes now, with nothing of it held.
+    CancellationPoint();
     // Set last, once everything is released: nothing after it can change it.
     if (outcome.status != WAVHZ_DONE) SetCallerError(outcome.error);
     return outcome.status;

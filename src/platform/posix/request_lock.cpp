@@ -44,8 +44,8 @@ void LockRequests() {
     pthread_once(&forkHandlerOnce, RegisterForkHandler);
     // A call runs to its end: cancelled halfway, it would leave its
     // descriptor, its lock on the file and its buffers behind. A
-    // cancellation that comes meanwhile acts at the thread's next
-    // cancellation point after the call.
+    // cancellation that comes meanwhile acts as the call ends
+    // (CancellationPoint), when it holds nothing.
     int before = PTHREAD_CANCEL_ENABLE;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &before);
     pthread_mutex_lock(&requestLock);
@@ -57,6 +57,8 @@ void UnlockRequests() {
     pthread_mutex_unlock(&requestLock);
     pthread_setcancelstate(before, nullptr);
 }
+
+void CancellationPoint() { pthread_testcancel(); }
 
 void SetCallFile(int fd) { callFile.store(fd, std::memory_order_relaxed); }
 

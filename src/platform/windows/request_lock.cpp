@@ -13,4 +13,6 @@ void LockRequests() { AcquireSRWLockExclusive(&requestLock); }
 
 void UnlockRequests() { ReleaseSRWLockExclusive(&requestLock); }
 
+void CancellationPoint() {}  // Windows threads are not cancelled
+
 }  // namespace quillox
