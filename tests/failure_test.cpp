@@ -545,43 +545,52 @@ TEST_F(Refusals, AQuotaOnlyTheWriteMeetsLeavesNoFileThatLooksComplete) {
     if (!limited) GTEST_SKIP() << "no btrfs quota group here";
 }
 
-// Two processes writing one name: one makes the file; the other, finding
-// it made, writes its tone and returns; then the first fails (a file-size
-// limit). The name keeps the second's whole tone: the first counts the file
-// as its own no longer, and never removes another's work.
-TEST_F(Refusals, AFailedWriterLeavesAnotherWritersFileAlone) {
-    const std::string path = dir / "shared.wav";
-    Tracee first([&] {
-        LimitFileSize();
-        WAVHZCreate(ToPath(path).c_str(), 440, 10, 20);
-    });
-    if (!first.ok()) GTEST_SKIP() << "ptrace is refused here";
-    // Stopped right after its open, the file made and still empty.
-    ASSERT_TRUE(first.StopAfter(SYS_openat, 1));
-    ASSERT_TRUE(fs::exists(path));
-    EXPECT_EQ(TryCreate(path, 1000, 10, 1), kDone);
-    EXPECT_EQ(first.Finish(), 2);
-    const auto bytes = ReadBytes(path);
-    EXPECT_TRUE(LooksComplete(bytes));
-    EXPECT_EQ(bytes.size(), 88244u);
-}
-
-// A name removed while the writer opens it (after its exclusive open found
-// the file, or after it pinned the file it found): the file its next open
-// makes is its own, and a failure removes it.
-TEST_F(Refusals, AFileMadeByTheReopenIsRemovedOnFailure) {
-    const std::string path = dir / "tone.wav";
-    for (const int opens : {1, 2}) {
-        WriteText(path, "old");
+// A writer that fails in a way it foresees (a file-size limit), stopped
+// after a given open while another process changes what the name holds:
+// it removes only a file it certainly made, and none of these is. Made new
+// without a name, its file is never seen; a name that went away meanwhile
+// leaves nothing; another's file, or a link to one, put there stays.
+TEST_F(Refusals, AFailedWriterRemovesNoFileItDidNotMake) {
+    const std::string path = dir / "tone.wav", other = dir / "other.wav";
+    const TempDir elsewhere;
+    const std::string target = elsewhere / "target.wav";
+    const auto anotherTone = [&] { EXPECT_EQ(TryCreate(path, 1000, 10, 1), kDone); };
+    const struct {
+        const char *what;
+        bool old;                      // an old file there first
+        int opens;                     // the writer stopped after this many
+        std::function<void()> change;  // what another does meanwhile
+        std::string left;              // what the name holds at the end
+    } rows[] = {
+        {"another's tone written while the new file is made", false, 2, anotherTone, "tone"},
+        {"the name removed after the pin", true, 1, [&] { fs::remove(path); }, ""},
+        {"the name removed after the reopen", true, 2, [&] { fs::remove(path); }, ""},
+        {"another's empty file put there", true, 1, [&] { fs::remove(path), WriteText(path, ""); },
+         "empty"},
+        {"another's file moved there", true, 1,
+         [&] { WriteText(other, "other"), fs::rename(other, path); }, "other"},
+        {"a link to another's empty file put there", true, 1,
+         [&] { fs::remove(path), WriteText(target, ""), fs::create_symlink(target, path); },
+         "empty"},
+    };
+    for (const auto &row : rows) {
+        fs::remove(path);
+        if (row.old) WriteText(path, "old");
         Tracee writer([&] {
             LimitFileSize();
             WAVHZCreate(ToPath(path).c_str(), 440, 10, 20);
         });
         if (!writer.ok()) GTEST_SKIP() << "ptrace is refused here";
-        ASSERT_TRUE(writer.StopAfter(SYS_openat, opens));
-        fs::remove(path);
-        EXPECT_EQ(writer.Finish(), 2);
-        EXPECT_TRUE(IsEmpty()) << "removed after " << opens << " opens";
+        ASSERT_TRUE(writer.StopAfter(SYS_openat, row.opens)) << row.what;
+        row.change();
+        EXPECT_EQ(writer.Finish(), 2) << row.what;
+        const auto bytes = ReadBytes(path);
+        const std::string left = !fs::exists(path)      ? ""
+                                 : bytes.empty()        ? "empty"
+                                 : LooksComplete(bytes) ? "tone"
+                                                        : std::string(bytes.begin(), bytes.end());
+        EXPECT_EQ(left, row.left) << row.what;
+        EXPECT_TRUE(!fs::is_symlink(path) || fs::exists(target)) << row.what;
     }
 }
 

@@ -90,7 +90,7 @@ endif()
 # case ends by its own alarm rather than hang.
 add_executable(threaded_host threaded_host.c)
 target_link_libraries(threaded_host PRIVATE QuilloxWAVFrequency quillox_warnings Threads::Threads)
-foreach(case IN ITEMS fork-and-call fork-and-idle first-call cancel)
+foreach(case IN ITEMS fork-and-call fork-and-idle fork-holds-nothing first-call cancel)
   if(QUILLOX_SANITIZE AND case MATCHES "^f")
     quillox_add_skipped_test(threaded_host_${case}
       "AddressSanitizer's allocator (GCC 12) stays locked in a child forked while another thread allocates")

@@ -4,6 +4,9 @@
      fork-and-call  children forked mid-call make calls of their own;
      fork-and-idle  children forked mid-call that make none do not stop the
                     parent's calls to the same name;
+     fork-holds-nothing  2000 children forked while a thread loops over one
+                    name hold no descriptor of the call's (the file, the
+                    folder it is made in, a pin);
      cancel         threads that do nothing but call, cancelled mid-call,
                     end as the call ends, leaving no descriptor or lock
                     behind, and later calls work;
@@ -64,6 +67,22 @@ static int OpenDescriptors(void) {
     return count;
 }
 
+/* Whether this process has a descriptor open on something in `folder`. */
+static int HoldsAnythingIn(const char *folder) {
+    DIR *descriptors = opendir("/proc/self/fd");
+    int holds = 0;
+    if (descriptors == NULL) return 0;
+    for (struct dirent *entry; !holds && (entry = readdir(descriptors)) != NULL;) {
+        char target[4096];
+        ssize_t length = readlinkat(dirfd(descriptors), entry->d_name, target, sizeof target - 1);
+        if (length <= 0) continue;
+        target[length] = '\0';
+        holds = strncmp(target, folder, strlen(folder)) == 0;
+    }
+    closedir(descriptors);
+    return holds;
+}
+
 static int Fail(const char *what) {
     fprintf(stderr, "threaded_host: %s\n", what);
     return 1;
@@ -121,6 +140,22 @@ int main(int argc, char **argv) {
             }
         }
         return 0;
+    }
+
+    if (strcmp(argv[1], "fork-holds-nothing") == 0) {
+        if (pthread_create(&writer, NULL, WriteForEver, NULL) != 0) return Fail("no thread");
+        int holding = 0;
+        for (int round = 0; round < 2000; ++round) {
+            pid_t child = fork();
+            if (child == 0) _exit(HoldsAnythingIn(argv[2]) ? 6 : 0);
+            int status = 0;
+            waitpid(child, &status, 0);
+            holding += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        if (holding == 0) return 0;
+        fprintf(stderr, "threaded_host: %d children of 2000 held a descriptor of the call's\n",
+                holding);
+        return 1;
     }
 
     int call = strcmp(argv[1], "fork-and-call") == 0;

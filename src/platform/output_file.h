@@ -21,6 +21,8 @@ struct OutputFile {
     const char *name = nullptr;  // as the caller gave it
     bool regular = false;        // a regular file, not a device, FIFO or pipe
     bool created = false;        // this call made it: removed again on failure
+    bool unnamed = false;        // made without a name, named once whole (NameOutput)
+    bool unnamedAllowed = true;  // whether OpenOutput may make it so
     std::uint64_t size = 0;      // its length once locked
     SystemFile system;           // the system's own record of it
 };
@@ -30,7 +32,10 @@ struct OutputFile {
 // place; then, where the file is longer than the new one, its length is
 // cut to `total`; then every piece from the last to the first, the header
 // last. The room a file system needs is counted from this plan
-// (ReserveRoom), so that the count follows the writes.
+// (ReserveRoom), so that the count follows the writes. A file others can
+// see while it is written (`ordered`) is synced where the order must hold
+// on disk too, a power cut included: after the header's place is cleared,
+// and before the header is written.
 struct PlannedWrite {
     const std::uint8_t *bytes;
     std::size_t count;
@@ -42,12 +47,14 @@ struct WritePlan {
     std::size_t count = 0;
     std::size_t cutAfter = 0;  // the length is cut after this many writes...
     bool cut = false;          // ...where the old file is longer
+    bool ordered = true;       // synced between the steps above
     std::uint64_t total = 0;   // the new length
 };
 
 // Opens `file.name` for writing as "wb" would, following links, but
-// without truncating it; creates it if absent, exclusively, so that
-// `created` is certain.
+// without truncating it. Where the name leads nowhere, the new file is made
+// without a name where the system can (`unnamed`: written whole, then
+// named), else created exclusively, so that `created` is certain.
 ErrorCode OpenOutput(OutputFile &file);
 // Takes the writers' lock on the regular file opened and settles `size`;
 // `stillNamed` false when the name no longer leads to it (another writer
@@ -67,14 +74,23 @@ ErrorCode ReserveRoom(OutputFile &file, const WritePlan &plan);
 ErrorCode WriteAt(OutputFile &file, const std::uint8_t *bytes, std::size_t count,
                   std::uint64_t offset, bool inOrder = false);
 ErrorCode SetLength(OutputFile &file, std::uint64_t length);
+// What is written so far on disk. `last`: also any failure the file system
+// would report only when the file is closed (NFS), while the call can still
+// undo the file.
+ErrorCode SyncOutput(OutputFile &file, bool last);
+// The unnamed file, whole and synced, given its name, which then stays on
+// disk. kErrorNameTaken where another made the name meanwhile (or it cannot
+// be named here): the file is dropped and the call begins again, writing
+// the file now named as an existing one.
+extern const ErrorCode kErrorNameTaken;
+ErrorCode NameOutput(OutputFile &file);
 // After a failure nobody could foresee: the file emptied (whatever its
 // folder allows), and a file this call created removed by a path that
 // cannot lead elsewhere.
 void EmptyOutput(OutputFile &file);
 void RemoveIfCreated(OutputFile &file);
-// Closes the file, its lock with it. `written`: every write succeeded, and
-// a failure the system reports only at the close is still this call's to
-// undo (the file emptied, a created one removed).
+// Closes the file, its lock with it; `written`: the close's own failure is
+// the call's.
 ErrorCode CloseOutput(OutputFile &file, bool written);
 
 }  // namespace quillox

@@ -7,8 +7,10 @@
 // file this call created. Only then does a byte change: the old header's
 // place cleared, a longer file cut to the new length, the pieces from the
 // last to the first, the header last, so that a writer stopped anywhere
-// leaves a file that does not start as a complete one. A failure after
-// that, which nobody could foresee, empties the file. Devices, FIFOs and
+// leaves a file that does not start as a complete one, and with syncs
+// between, so does a power cut. A new file is made whole before it has a
+// name where the system can. A failure after that, which nobody could
+// foresee, empties the file. Devices, FIFOs and
 // pipes are written as they are, in order, never locked, cut or removed.
 #include <algorithm>
 
@@ -38,18 +40,37 @@ WritePlan PlanWrites(std::uint64_t size, const FilePiece *pieces, std::size_t pi
     return plan;
 }
 
-// The plan carried out; the first failure's reason.
+// The plan carried out, synced where its order must hold on disk and at
+// the end, so that a tone is on disk when the call returns; the first
+// failure's reason.
 ErrorCode Carry(OutputFile &file, const WritePlan &plan) {
     for (std::size_t k = 0; k <= plan.count; ++k) {
-        if (k == plan.cutAfter && plan.cut) {
-            if (const ErrorCode error = SetLength(file, plan.total)) return error;
+        if (k == plan.cutAfter) {
+            // The cleared header on disk before the length or a sample changes.
+            if (plan.ordered && k > 0)
+                if (const ErrorCode error = SyncOutput(file, false)) return error;
+            if (plan.cut)
+                if (const ErrorCode error = SetLength(file, plan.total)) return error;
         }
         if (k == plan.count) break;
+        // Every sample on disk before the header.
+        if (plan.ordered && k + 1 == plan.count && k > plan.cutAfter)
+            if (const ErrorCode error = SyncOutput(file, false)) return error;
         const PlannedWrite &write = plan.writes[k];
         if (const ErrorCode error = WriteAt(file, write.bytes, write.count, write.offset))
             return error;
     }
-    return kSucceeded;
+    return SyncOutput(file, true);
+}
+
+// Where a write fails after the room was had, which nobody could foresee:
+// the file emptied and, if this call made it, removed (while the lock is
+// held, the name is still this call's file).
+ErrorCode Undo(OutputFile &file, ErrorCode error) {
+    EmptyOutput(file);
+    RemoveIfCreated(file);
+    CloseOutput(file, false);
+    return error;
 }
 
 }  // namespace
@@ -58,10 +79,29 @@ ErrorCode WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t 
     if (pieceCount + 1 > WritePlan::kMaxWrites) return kErrorNoMemory;
     OutputFile file;
     for (int attempt = 0;; ++attempt) {
+        if (attempt > kMaxReopens) return kErrorNameKeepsMoving;
+        const bool unnamedAllowed = file.unnamedAllowed;
         file = OutputFile{};
         file.name = name;
+        file.unnamedAllowed = unnamedAllowed;
         if (const ErrorCode error = OpenOutput(file)) return error;
         if (!file.regular) break;
+        if (file.unnamed) {
+            // Nobody sees it until it is named: no lock, no order on disk.
+            WritePlan plan = PlanWrites(0, pieces, pieceCount);
+            plan.ordered = false;
+            BeginWrites(file);
+            ErrorCode error = ReserveRoom(file, plan);
+            if (error == kSucceeded) error = Carry(file, plan);
+            EndWrites(file, error);
+            if (error == kSucceeded) error = NameOutput(file);
+            if (error == kErrorNameTaken) {
+                CloseOutput(file, false);
+                continue;
+            }
+            if (error != kSucceeded) return Undo(file, error);
+            return CloseOutput(file, true);
+        }
         bool stillNamed = false;
         const ErrorCode locked = LockOutput(file, stillNamed);
         if (locked != kSucceeded) {
@@ -70,7 +110,6 @@ ErrorCode WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t 
         }
         if (stillNamed) break;
         CloseOutput(file, false);  // the name leads elsewhere now: open afresh
-        if (attempt == kMaxReopens) return kErrorNameKeepsMoving;
     }
 
     BeginWrites(file);
@@ -93,13 +132,7 @@ ErrorCode WriteWholeFile(const char *name, const FilePiece *pieces, std::size_t 
     }
     error = Carry(file, plan);
     EndWrites(file, error);
-    if (error != kSucceeded) {
-        // While the lock is held, the name is still this call's file.
-        EmptyOutput(file);
-        RemoveIfCreated(file);
-        CloseOutput(file, false);
-        return error;
-    }
+    if (error != kSucceeded) return Undo(file, error);
     return CloseOutput(file, true);
 }
 

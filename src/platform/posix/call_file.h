@@ -1,13 +1,16 @@
-// The file a call has open, as the fork handler of request_lock.cpp sees
-// it: a process forked while it is open closes its copy at once.
+// The descriptors a call has open, as a fork sees them (the handlers are
+// in request_lock.cpp). Each is opened and recorded, or forgotten and
+// closed, while forks are held, so that a fork never falls between the
+// two; a process forked during a call closes the recorded ones at once, so
+// that it neither keeps the call's file (nor the lock on it, which every
+// copy of a descriptor shares) nor its file system busy.
 #pragma once
 
 namespace quillox {
 
-// Records `fd` (or -1: none) as the descriptor of the call in flight. A
-// fork in the instant between an open and this record leaves the child a
-// copy; the call's own unlock before its close (output_file.cpp) keeps even
-// that copy from holding the lock past the call.
-void SetCallFile(int fd);
+void HoldForks();  // a fork in another thread waits until ReleaseForks
+void ReleaseForks();
+void RecordCallFile(int fd);  // with forks held
+void ForgetCallFile(int fd);
 
 }  // namespace quillox

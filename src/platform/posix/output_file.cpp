@@ -2,9 +2,16 @@
 //
 // The file is opened as "wb" would open it (created if absent, following a
 // symbolic link to its target), but without truncating it, and locked with
-// flock against other writers of the same name. Nothing but the file
-// actually opened is ever touched: a symbolic link given as the name is
-// never removed.
+// flock against other writers of the same name. A name that leads nowhere
+// gets a file without a name in its folder (O_TMPFILE), which is written
+// whole, put on disk, and only then given the name: a call that fails or is
+// cut short there leaves no name behind, and no file made by another is
+// ever taken for this call's. Nothing but the file actually opened is ever
+// touched: a symbolic link given as the name is never removed.
+//
+// Every descriptor a call opens is recorded for the fork handler in the
+// same step as the open (call_file.h), so a process forked meanwhile never
+// keeps one.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -20,6 +27,9 @@
 #include "platform/posix/call_file.h"
 
 namespace quillox {
+
+const ErrorCode kErrorNameTaken = EEXIST;
+
 namespace {
 
 // Close-on-exec: a host that starts a program on another thread while a tone
@@ -28,11 +38,27 @@ constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as fopen gives
 constexpr int kMaxLinkHops = 40;       // as the kernel allows
 
-// Opens, and records the descriptor as the call's (see call_file.h).
-int OpenForCall(const char *name, int flags) {
-    const int fd = open(name, flags, kNewFileMode);
-    if (fd >= 0) SetCallFile(fd);
+// openat, and the descriptor recorded as the call's, as one step for a fork.
+int OpenForCall(int folder, const char *name, int flags) {
+    HoldForks();
+    const int fd = openat(folder, name, flags, kNewFileMode);
+    const int error = errno;
+    if (fd >= 0) RecordCallFile(fd);
+    ReleaseForks();
+    errno = error;
     return fd;
+}
+
+// The descriptor forgotten and closed, as one step for a fork; close's
+// reason if it fails.
+ErrorCode CloseForCall(int &fd) {
+    if (fd < 0) return kSucceeded;
+    HoldForks();
+    ForgetCallFile(fd);
+    const ErrorCode error = close(fd) == 0 ? kSucceeded : errno;
+    ReleaseForks();
+    fd = -1;
+    return error;
 }
 
 // `name` with its last component replaced by `target`, the text of a
@@ -52,74 +78,162 @@ bool SameFile(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The name under which the descriptor `fd` was opened, as the kernel keeps
-// it, into `out`: the file's own name even when a link led to it. False
-// where it cannot be had (no /proc) or no longer names that file.
-bool OwnName(int fd, char (&out)[PATH_MAX]) {
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = readlink(link, out, sizeof out - 1);
-    if (length <= 0 || out[0] != '/') return false;
-    out[length] = '\0';
-    struct stat named {};
-    struct stat opened {};
-    return lstat(out, &named) == 0 && fstat(fd, &opened) == 0 && SameFile(named, opened);
+// The folder of `name` opened (`system.folder`), with `system.createdName`
+// set to `name` and `system.leaf` to its last component. The folder is
+// opened for reading, so that it can be synced; one this caller may write
+// in but not read is opened only to find things in.
+ErrorCode OpenFolder(const char *name, SystemFile &system) {
+    std::strcpy(system.createdName, name);
+    char *const slash = std::strrchr(system.createdName, '/');
+    system.leaf = slash == nullptr ? system.createdName : slash + 1;
+    const char *folder = ".";
+    char saved = '\0';
+    if (slash == system.createdName) {
+        folder = "/";
+    } else if (slash != nullptr) {
+        saved = *slash;
+        *slash = '\0';
+        folder = system.createdName;
+    }
+    system.folder = OpenForCall(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    system.folderSyncs = system.folder >= 0;
+    if (system.folder < 0 && errno == EACCES)
+        system.folder = OpenForCall(AT_FDCWD, folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const ErrorCode error = system.folder >= 0 ? kSucceeded : errno;
+    if (saved != '\0') *slash = saved;
+    return error;
+}
+
+// A new file without a name in the folder `name` would be in: false where
+// the file system or kernel makes none (the caller then creates the name
+// exclusively), with `error` where the folder refuses.
+bool OpenUnnamed(const char *name, OutputFile &file, ErrorCode &error) {
+    SystemFile &system = file.system;
+    error = OpenFolder(name, system);
+    if (error != kSucceeded) return true;
+    if (system.leaf[0] != '\0') {
+        system.fd = OpenForCall(system.folder, ".", O_TMPFILE | kOpenFlags);
+        if (system.fd >= 0) {
+            file.unnamed = file.regular = file.created = true;
+            return true;
+        }
+        error = errno;
+    }
+    // (EISDIR: a kernel that predates O_TMPFILE reads it as O_DIRECTORY.)
+    const bool none = system.leaf[0] == '\0' || error == EOPNOTSUPP || error == EISDIR ||
+                      error == EINVAL || error == ENOSYS;
+    if (!none) return true;
+    CloseForCall(system.folder);
+    error = kSucceeded;
+    return false;
+}
+
+// Whether the folder `name` is in is sticky (as /tmp is), or cannot be
+// told: there the kernel refuses fopen's O_CREAT open of a file another
+// user planted (protected_regular, protected_fifos), and so must this.
+bool InStickyFolder(const char *name) {
+    char folder[PATH_MAX];
+    std::strcpy(folder, name);
+    char *const slash = std::strrchr(folder, '/');
+    if (slash == nullptr) {
+        std::strcpy(folder, ".");
+    } else {
+        slash[slash == folder ? 1 : 0] = '\0';  // "/x" is in "/"
+    }
+    struct stat seen {};
+    return stat(folder, &seen) != 0 || (seen.st_mode & S_ISVTX) != 0;
 }
 
 enum class Reopened { kOpened, kGone, kFailed };
 
 // Opens the file that `name` (not a dangling link) leads to now. It is
-// pinned first, by a descriptor that only holds it, so that its inode
-// number cannot be freed and given to another file: the reopen (which
-// passes O_CREAT, see OpenOutput) then found that very file when the two
-// are the same. When they are not, the name went away in between and the
-// reopen made a file anew: this call counts it as its own, to remove on
-// failure. kGone: the name leads nowhere now; the caller starts afresh.
-Reopened OpenExisting(const char *name, OutputFile &file, int &error) {
-    const int pin = open(name, O_PATH | O_CLOEXEC);
+// pinned first, by a descriptor that only holds it, and reopened for
+// writing through the pin (/proc/self/fd), so that the reopen can only be
+// that file, never make one. Only in a sticky folder, or without /proc, is
+// the reopen by name with O_CREAT, as fopen's; if it then finds another
+// file than the pin (the name went away in between and a file came back,
+// made by this open or by anybody), kGone, and the caller starts afresh,
+// counting no file as its own that it did not certainly make.
+//
+// The reopen does not wait for a FIFO's reader while forks are held
+// (O_NONBLOCK); it waits after, and the descriptor is recorded when it
+// comes: the one open a fork can see unrecorded.
+Reopened OpenExisting(const char *name, OutputFile &file, ErrorCode &error) {
+    int pin = OpenForCall(AT_FDCWD, name, O_PATH | O_CLOEXEC);
     if (pin < 0) {
         error = errno;
         return error == ENOENT ? Reopened::kGone : Reopened::kFailed;
     }
     SystemFile &system = file.system;
-    system.fd = OpenForCall(name, kOpenFlags | O_CREAT);
-    error = errno;
-    struct stat opened {};
-    if (system.fd >= 0 && fstat(system.fd, &opened) == 0) {
-        file.regular = S_ISREG(opened.st_mode);
-        struct stat pinned {};
-        if (fstat(pin, &pinned) == 0 && !SameFile(pinned, opened)) {
-            file.created = OwnName(system.fd, system.createdName);
-        }
+    char own[32];
+    std::snprintf(own, sizeof own, "/proc/self/fd/%d", pin);
+    bool byName = InStickyFolder(name);
+    system.fd = -1;
+    if (!byName) {
+        system.fd = OpenForCall(AT_FDCWD, own, kOpenFlags | O_NONBLOCK);
+        byName = system.fd < 0 && errno == ENOENT;  // no /proc here
     }
-    close(pin);
-    return system.fd >= 0 ? Reopened::kOpened : Reopened::kFailed;
+    if (byName) system.fd = OpenForCall(AT_FDCWD, name, kOpenFlags | O_CREAT | O_NONBLOCK);
+    if (system.fd < 0 && errno == ENXIO) {
+        const int fd =
+            byName ? open(name, kOpenFlags | O_CREAT, kNewFileMode) : open(own, kOpenFlags);
+        const int reason = errno;
+        HoldForks();
+        if (fd >= 0) RecordCallFile(fd);
+        ReleaseForks();
+        system.fd = fd;
+        errno = reason;
+    }
+    error = errno;
+    Reopened reopened = Reopened::kFailed;
+    struct stat opened {};
+    struct stat pinned {};
+    if (system.fd >= 0 && fstat(system.fd, &opened) == 0 && fstat(pin, &pinned) == 0) {
+        file.regular = S_ISREG(opened.st_mode);
+        if (!file.regular) fcntl(system.fd, F_SETFL, 0);  // written as it blocks
+        reopened = SameFile(pinned, opened) ? Reopened::kOpened : Reopened::kGone;
+        if (reopened == Reopened::kGone) CloseForCall(system.fd);
+    } else if (system.fd >= 0) {
+        error = errno;
+        CloseForCall(system.fd);
+    }
+    CloseForCall(pin);
+    return reopened;
 }
 
 }  // namespace
 
-// Creation is exclusive, so that `created` is known for certain; a dangling
-// symbolic link is followed by hand to the name its target is created under.
-// Every open passes O_CREAT, as fopen's does, so that the kernel's rules for
-// files planted in sticky shared folders (protected_regular, _fifos) apply.
+// A name that leads nowhere is made without a name, or where the system
+// cannot, created exclusively, so that `created` is known for certain; a
+// dangling symbolic link is followed by hand to the name its target is
+// created under. Every open of an existing file passes O_CREAT, as fopen's
+// does, so that the kernel's rules for files planted in sticky shared
+// folders (protected_regular, _fifos) apply.
 ErrorCode OpenOutput(OutputFile &file) {
     SystemFile &system = file.system;
     char current[PATH_MAX];
     std::strcpy(current, file.name);  // the name is at most kOutputPathBytes long
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        system.fd = OpenForCall(current, kOpenFlags | O_CREAT | O_EXCL);
-        if (system.fd >= 0) {
-            file.created = true;
-            file.regular = true;  // what O_CREAT makes
-            std::strcpy(system.createdName, current);
-            return kSucceeded;
-        }
-        if (errno != EEXIST) return errno;
         struct stat seen {};
-        const bool dangling = lstat(current, &seen) == 0 && S_ISLNK(seen.st_mode) &&
-                              stat(current, &seen) != 0 && errno == ENOENT;
+        if (lstat(current, &seen) != 0) {
+            if (errno != ENOENT) return errno;
+            ErrorCode error = kSucceeded;
+            if (file.unnamedAllowed && OpenUnnamed(current, file, error)) return error;
+            if (const ErrorCode refused = OpenFolder(current, system)) return refused;
+            system.fd = OpenForCall(system.folder, system.leaf, kOpenFlags | O_CREAT | O_EXCL);
+            if (system.fd >= 0) {
+                file.created = file.regular = true;  // what O_CREAT makes
+                return kSucceeded;
+            }
+            error = errno;
+            CloseForCall(system.folder);
+            errno = error;
+            if (errno != EEXIST) return errno;
+            continue;  // made meanwhile: look again
+        }
+        const bool dangling = S_ISLNK(seen.st_mode) && stat(current, &seen) != 0 && errno == ENOENT;
         if (!dangling) {
-            int error = 0;
+            ErrorCode error = kSucceeded;
             const Reopened reopened = OpenExisting(current, file, error);
             if (reopened == Reopened::kGone) continue;  // gone meanwhile: afresh
             return reopened == Reopened::kOpened ? kSucceeded : error;
@@ -146,6 +260,7 @@ ErrorCode LockOutput(OutputFile &file, bool &stillNamed) {
     int locked;
     do locked = flock(system.fd, LOCK_EX);
     while (locked != 0 && errno == EINTR);
+    system.locked = locked == 0;
     if (fstat(system.fd, &system.opened) != 0) return errno;
     struct stat named {};
     stillNamed = stat(file.name, &named) == 0 && SameFile(named, system.opened);
@@ -212,40 +327,66 @@ ErrorCode SetLength(OutputFile &file, std::uint64_t length) {
 // that fails, its header is still cleared.
 void EmptyOutput(OutputFile &file) { static_cast<void>(ftruncate(file.system.fd, 0)); }
 
-// Only if its name still names that very file: never a link put there
-// since, never somebody else's file.
+// Only if its name still names that very file, found from the folder it
+// was made in: never a link put there since, never somebody else's file.
 void RemoveIfCreated(OutputFile &file) {
-    if (!file.created) return;
+    const SystemFile &system = file.system;
+    if (!file.created || file.unnamed) return;
     struct stat now {};
-    if (lstat(file.system.createdName, &now) == 0 && S_ISREG(now.st_mode) &&
-        SameFile(now, file.system.opened)) {
-        unlink(file.system.createdName);
+    if (fstatat(system.folder, system.leaf, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(now.st_mode) && SameFile(now, system.opened)) {
+        unlinkat(system.folder, system.leaf, 0);
     }
+}
+
+// fdatasync: the data and what finds it (the length, the blocks). A file
+// system with nothing to sync says EINVAL. Last, a file system that reports
+// a failed write only when the file is closed (NFS) does so on the first
+// close of any descriptor: a duplicate is closed, while this one can still
+// undo the file.
+ErrorCode SyncOutput(OutputFile &file, bool last) {
+    SystemFile &system = file.system;
+    if (fdatasync(system.fd) != 0 && errno != EINVAL) return errno;
+    if (!last || !MayFailAtClose(system)) return kSucceeded;
+    HoldForks();
+    const int duplicate = fcntl(system.fd, F_DUPFD_CLOEXEC, 0);
+    const ErrorCode error = duplicate < 0 || close(duplicate) == 0 ? kSucceeded : errno;
+    ReleaseForks();
+    return error;
+}
+
+// The whole file linked in under its name, through /proc (or, without it,
+// AT_EMPTY_PATH, which needs CAP_DAC_READ_SEARCH), and the folder synced so
+// that the name stays. kErrorNameTaken: the name was made meanwhile, or
+// the file cannot be linked here (then the next attempt creates the name
+// first).
+ErrorCode NameOutput(OutputFile &file) {
+    SystemFile &system = file.system;
+    char own[32];
+    std::snprintf(own, sizeof own, "/proc/self/fd/%d", system.fd);
+    int linked = linkat(AT_FDCWD, own, system.folder, system.leaf, AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno == ENOENT && access("/proc/self/fd", F_OK) != 0) {
+        linked = linkat(system.fd, "", system.folder, system.leaf, AT_EMPTY_PATH);
+        if (linked != 0 && (errno == ENOENT || errno == EPERM)) {
+            file.unnamedAllowed = false;
+            return kErrorNameTaken;
+        }
+    }
+    if (linked != 0) return errno == EEXIST ? kErrorNameTaken : errno;
+    file.unnamed = false;
+    if (fstat(system.fd, &system.opened) != 0) return errno;
+    if (system.folderSyncs && fsync(system.folder) != 0 && errno != EINVAL) return errno;
+    return kSucceeded;
 }
 
 ErrorCode CloseOutput(OutputFile &file, bool written) {
     SystemFile &system = file.system;
-    // File systems that report a failed write only when the file is closed
-    // (NFS) do so on the first close of any descriptor: close a duplicate
-    // first, while this one can still empty the file.
-    ErrorCode error = kSucceeded;
-    if (written && file.regular && MayFailAtClose(system)) {
-        const int duplicate = fcntl(system.fd, F_DUPFD_CLOEXEC, 0);
-        if (duplicate >= 0 && close(duplicate) != 0) {
-            error = errno;
-            EmptyOutput(file);
-            RemoveIfCreated(file);
-        }
-    }
     // The lock is let go first, explicitly: a copy of the descriptor in a
-    // process forked meanwhile would keep it. (Should the last close fail,
-    // the file was whole at the close of the duplicate; with the lock gone
-    // it is no longer this call's to remove.)
-    flock(system.fd, LOCK_UN);  // (a descriptor that holds none: no harm)
-    SetCallFile(-1);
-    if (close(system.fd) != 0 && error == kSucceeded && written) error = errno;
-    system.fd = -1;
-    return error;
+    // process forked meanwhile would keep it.
+    if (system.locked) flock(system.fd, LOCK_UN);
+    const ErrorCode closed = CloseForCall(system.fd);
+    CloseForCall(system.folder);
+    return written ? closed : kSucceeded;
 }
 
 }  // namespace quillox

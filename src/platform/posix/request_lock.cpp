@@ -3,7 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 
 #include "platform/platform.h"
 #include "platform/posix/call_file.h"
@@ -20,21 +20,29 @@ pthread_mutex_t requestLock = PTHREAD_MUTEX_INITIALIZER;
 pthread_once_t forkHandlerOnce = PTHREAD_ONCE_INIT;
 int cancelStateBefore = PTHREAD_CANCEL_ENABLE;  // of the thread holding requestLock
 
-// The descriptor the call in flight has open, or -1: a forked child closes
-// its copy at once, so that the lock on the file (a flock, which every copy
-// of the descriptor shares) cannot outlive the call in the child.
-std::atomic<int> callFile{-1};
+// The descriptors the call in flight has open (-1: none), which a forked
+// child closes at once; changed, and read by a fork, only with forkLock held.
+pthread_mutex_t forkLock = PTHREAD_MUTEX_INITIALIZER;
+constexpr int kMaxCallFiles = 4;  // the folder, a pin, the file, a duplicate
+int callFiles[kMaxCallFiles] = {-1, -1, -1, -1};
+
+// A fork waits while a descriptor is being opened or closed and recorded.
+void BeforeFork() { pthread_mutex_lock(&forkLock); }
+void AfterForkInParent() { pthread_mutex_unlock(&forkLock); }
 
 // In the child only the forking thread goes on: the call in flight on
 // another thread is not there, so its request lock is nobody's and its
-// descriptor nobody's to use.
+// descriptors nobody's to use.
 void AfterForkInChild() {
-    const int fd = callFile.exchange(-1, std::memory_order_relaxed);
-    if (fd >= 0) close(fd);
+    for (int &fd : callFiles) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    pthread_mutex_unlock(&forkLock);  // this thread's, since BeforeFork
     pthread_mutex_init(&requestLock, nullptr);
 }
 
-void RegisterForkHandler() { pthread_atfork(nullptr, nullptr, AfterForkInChild); }
+void RegisterForkHandler() { pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild); }
 
 }  // namespace
 
@@ -60,6 +68,16 @@ void UnlockRequests() {
 
 void CancellationPoint() { pthread_testcancel(); }
 
-void SetCallFile(int fd) { callFile.store(fd, std::memory_order_relaxed); }
+void HoldForks() { pthread_mutex_lock(&forkLock); }
+void ReleaseForks() { pthread_mutex_unlock(&forkLock); }
+
+void RecordCallFile(int fd) {
+    int *const free = std::find(callFiles, callFiles + kMaxCallFiles, -1);
+    if (free != callFiles + kMaxCallFiles) *free = fd;
+}
+void ForgetCallFile(int fd) {
+    int *const recorded = std::find(callFiles, callFiles + kMaxCallFiles, fd);
+    if (recorded != callFiles + kMaxCallFiles) *recorded = -1;
+}
 
 }  // namespace quillox

@@ -12,7 +12,11 @@ namespace quillox {
 
 struct SystemFile {
     int fd = -1;
-    char createdName[PATH_MAX];  // the name this call created the file under, its own
+    int folder = -1;             // the folder a new file is made in (its name's)
+    bool folderSyncs = false;    // opened for reading, so that it can be synced
+    bool locked = false;         // the writers' lock taken
+    char createdName[PATH_MAX];  // the name a new file is made under...
+    char *leaf = nullptr;        // ...and its last component, in the folder
     struct stat opened {};       // the file as locked
     std::uint32_t magic = 0;     // its file system's statfs f_type; 0 where unknown
     std::uint64_t block = 4096;  // and block size

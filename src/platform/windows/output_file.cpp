@@ -14,6 +14,9 @@
 #include "platform/output_file.h"
 
 namespace quillox {
+
+const ErrorCode kErrorNameTaken = ERROR_FILE_EXISTS;
+
 namespace {
 
 // Where the writers' lock lies: one byte at the largest offset, past any
@@ -169,6 +172,13 @@ void RemoveIfCreated(OutputFile &file) {
     SetFileInformationByHandle(file.system.handle, FileDispositionInfo, &disposition,
                                sizeof disposition);
 }
+
+ErrorCode SyncOutput(OutputFile &file, bool) {
+    return FlushFileBuffers(file.system.handle) ? kSucceeded : LastError();
+}
+
+// Windows makes no file without a name: OpenOutput never leaves one so.
+ErrorCode NameOutput(OutputFile &) { return kErrorNameTaken; }
 
 // The lock goes with the handle.
 ErrorCode CloseOutput(OutputFile &file, bool written) {
