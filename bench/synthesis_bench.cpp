@@ -136,6 +136,30 @@ void BM_WriteFloor(benchmark::State &state) {
 }
 BENCHMARK(BM_WriteFloor)->Arg(1)->Arg(30)->Arg(600)->Unit(benchmark::kMicrosecond);
 
+// The same over an existing file, and as a new file each time, in the
+// folder QUILLOX_BENCH_DIR names (a loop-mounted ext4, say; /dev/shm where
+// unset): what putting the tone on disk before the call returns costs.
+void BM_WriteToneIn(benchmark::State &state) {
+    const char *const folder = std::getenv("QUILLOX_BENCH_DIR");
+    const std::string name = std::string(folder != nullptr ? folder : "/dev/shm") + "/bench.wav";
+    const std::u16string path(name.begin(), name.end());
+    const auto seconds = static_cast<std::uint32_t>(state.range(0));
+    const bool fresh = state.range(1) != 0;
+    for (auto _ : state) {
+        if (fresh) {
+            state.PauseTiming();
+            std::remove(name.c_str());
+            state.ResumeTiming();
+        }
+        benchmark::DoNotOptimize(WAVHZCreate(path.c_str(), 1000, 10, seconds));
+    }
+    std::remove(name.c_str());
+}
+BENCHMARK(BM_WriteToneIn)
+    ->ArgNames({"s", "new"})
+    ->ArgsProduct({{1, 30}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
 // A whole request, buffers, first touch and all, the file on /dev/null.
 void BM_WAVHZCreate(benchmark::State &state) {
     const auto seconds = static_cast<std::uint32_t>(state.range(0));

@@ -74,7 +74,11 @@
  *   RIFF header's place is cleared before the length changes and the new
  *   header is written last, so a file cut short anywhere (a killed
  *   process, an emptying that failed too) never starts with "RIFF" unless
- *   it is the whole new tone. So when a later call fails on a name an
+ *   it is the whole new tone; the steps are synced in that order, so a
+ *   power cut at any moment leaves the old tone whole, the new tone whole
+ *   or a file without "RIFF". On Linux a new file is made without a name
+ *   and linked in once whole, so a failure or a power cut leaves no name
+ *   behind. The tone is on disk when the call returns. So when a later call fails on a name an
  *   earlier one wrote, the name holds the earlier tone whole, or, after an
  *   unforeseeable failure, an empty file. A symbolic link given as `path`
  *   is followed and never removed; devices, FIFOs and pipes are written as
@@ -94,10 +98,11 @@
  *   current request in one module-wide record. Calls that overlap anyway
  *   wait for each other (one lock around the request), so each writes its
  *   own tone under its own name. A process forked meanwhile starts with
- *   the lock free and without the call's file. A thread cancelled during a
+ *   the lock free and without the call's file (but for the instant a FIFO's
+ *   reader arrives). A thread cancelled during a
  *   call finishes the call first and is cancelled as it ends (the call's
- *   end is a cancellation point; it holds nothing then). Writers of one name in different processes take turns (a lock
- *   on the file), and a failed one never removes what another wrote. The
+ *   end is a cancellation point; it holds nothing then). Writers of one
+ *   name in different processes take turns (a lock on the file), and a failed one never removes what another wrote. The
  *   library prints nothing, logs nothing and starts no threads.
  */
 #ifndef QUILLOX_WAV_FREQUENCY_H

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #if !defined(_WIN32)
@@ -17,6 +18,7 @@
 #include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -418,6 +420,74 @@ TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
         EXPECT_TRUE(wroteAtTheTop) << disk.what << ": refused with 48 blocks to spare";
         close(filler);
     }
+    if (!skipped.empty()) GTEST_SKIP() << "disks that could not be had:" << skipped;
+}
+
+// A power cut, as the file systems' shutdown ioctl makes one (what reached
+// the disk stays, nothing else does; with the journal written out first, or
+// not), at moments during a call and right after it returned, over an old tone and over
+// none, on ext4 and XFS: after the reboot (a remount) the name holds the
+// old tone whole, the new tone whole, a file that does not start with
+// "RIFF", or nothing where there was nothing: never a header over other
+// bytes. A call that had returned 999 leaves the new tone whole.
+TEST_F(Refusals, APowerCutLeavesNoFileThatLooksWholeButIsNot) {
+    if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
+    constexpr unsigned long kShutdown = _IOR('X', 125, std::uint32_t);  // FS_IOC_SHUTDOWN
+    constexpr std::uint32_t kLogFlush = 1, kNoLogFlush = 2;
+    const std::string fresh = dir / "fresh.wav", older = dir / "older.wav";
+    ASSERT_EQ(TryCreate(fresh, 440, 10, 10), kDone);
+    ASSERT_EQ(TryCreate(older, 1000, 10, 20), kDone);  // longer: the length is cut
+    const auto tone = ReadBytes(fresh), old = ReadBytes(older);
+    const TempDir images;
+    std::string skipped;
+    std::map<std::string, int> held;  // what the name held after the cuts, how often
+    for (const auto &[kind, size] : {std::pair{"ext4", "64M"}, {"xfs", "300M"}}) {
+        const std::string at = dir / kind, path = at + "/tone.wav";
+        const SmallDisk disk(kind, at, images.path(), size);
+        if (!disk.why().empty()) {
+            skipped += std::string("\n  ") + kind + ": " + disk.why();
+            continue;
+        }
+        // The moments of the cut, in microseconds after the call began; -1:
+        // once it has returned.
+        for (const int cutAfter : {-1, 0, 200, 500, 1000, 2000, 4000, 8000}) {
+            for (const auto &[overOld, flags] :
+                 {std::pair{true, kLogFlush}, {true, kNoLogFlush}, {false, kLogFlush}}) {
+                const std::string what = std::string(kind) + (overOld ? ", over" : ", without") +
+                                         " an old tone, cut " +
+                                         (cutAfter < 0 ? "after it returned"
+                                                       : "at " + std::to_string(cutAfter) + " µs") +
+                                         (flags == kLogFlush ? ", the journal written" : "");
+                fs::remove(path);
+                if (overOld) WriteText(path, std::string(old.begin(), old.end()));
+                sync();
+                const int root = open(at.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                ASSERT_GE(root, 0);
+                Outcome got{};
+                std::thread call([&] { got = TryCreate(path, 440, 10, 10); });
+                if (cutAfter >= 0) usleep(static_cast<useconds_t>(cutAfter));
+                if (cutAfter < 0) call.join();
+                std::uint32_t how = flags;
+                const int cut = ioctl(root, kShutdown, &how);
+                if (call.joinable()) call.join();
+                close(root);
+                ASSERT_EQ(cut, 0) << what << ": " << std::strerror(errno);
+                ASSERT_TRUE(disk.Remount()) << what;
+                const auto left = ReadBytes(path);
+                const bool riff = left.size() >= 4 && std::memcmp(left.data(), "RIFF", 4) == 0;
+                const std::string state = left == tone             ? "new whole"
+                                          : overOld && left == old ? "old whole"
+                                          : !fs::exists(path)      ? "absent"
+                                          : !riff                  ? "no RIFF"
+                                                                   : "RIFF but not whole";
+                ++held[std::string(kind) + ", " + state];
+                EXPECT_NE(state, "RIFF but not whole") << what << ": " << got;
+                EXPECT_TRUE(!overOld || state != "absent") << what;
+                EXPECT_TRUE(cutAfter >= 0 || state == "new whole") << what << ": " << state;
+            }
+        }
+    }
+    for (const auto &[state, times] : held) std::cout << state << ": " << times << "\n";
     if (!skipped.empty()) GTEST_SKIP() << "disks that could not be had:" << skipped;
 }
 

@@ -219,7 +219,8 @@ public:
             return;
         }
 #endif
-        const std::string image = images + "/" + kind + ".img";
+        image_ = images + "/" + kind + ".img";
+        const std::string &image = image_;
         const char *force = kind == "btrfs" ? "" : kind == "xfs" ? "-f " : "-F ";
         const std::string command = "rm -f " + image + " && truncate -s " + size + " " + image +
                                     " && mkfs." + kind + " -q " + force + options + " " + image +
@@ -238,9 +239,17 @@ public:
 
     const std::string &why() const { return why_; }
 
+    // A loop-mounted image unmounted and mounted again, as after a reboot
+    // (a journal is replayed). False if it could not be.
+    bool Remount() const {
+        return umount2(at_.c_str(), 0) == 0 &&
+               std::system(("mount -o loop " + image_ + " " + at_).c_str()) == 0;
+    }
+
 private:
     std::string at_;
     std::string why_;
+    std::string image_;
 };
 
 // The file that fills a disk up (FillDisk): the test's own, and large.

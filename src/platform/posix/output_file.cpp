@@ -122,10 +122,9 @@ bool OpenUnnamed(const char *name, OutputFile &file, ErrorCode &error) {
     // (EISDIR: a kernel that predates O_TMPFILE reads it as O_DIRECTORY.)
     const bool none = system.leaf[0] == '\0' || error == EOPNOTSUPP || error == EISDIR ||
                       error == EINVAL || error == ENOSYS;
-    if (!none) return true;
     CloseForCall(system.folder);
-    error = kSucceeded;
-    return false;
+    if (none) error = kSucceeded;
+    return !none;
 }
 
 // Whether the folder `name` is in is sticky (as /tmp is), or cannot be
