@@ -431,6 +431,7 @@ TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
 // "RIFF", or nothing where there was nothing: never a header over other
 // bytes. A call that had returned 999 leaves the new tone whole.
 TEST_F(Refusals, APowerCutLeavesNoFileThatLooksWholeButIsNot) {
+    if (!CanForkAndStartThreads()) GTEST_SKIP() << kCannotFork;
     if (const std::string why = PrivateMounts(); !why.empty()) GTEST_SKIP() << why;
     constexpr unsigned long kShutdown = _IOR('X', 125, std::uint32_t);  // FS_IOC_SHUTDOWN
     constexpr std::uint32_t kLogFlush = 1, kNoLogFlush = 2;
@@ -444,6 +445,17 @@ TEST_F(Refusals, APowerCutLeavesNoFileThatLooksWholeButIsNot) {
     for (const auto &[kind, size] : {std::pair{"ext4", "64M"}, {"xfs", "300M"}}) {
         const std::string at = dir / kind, path = at + "/tone.wav";
         const SmallDisk disk(kind, at, images.path(), size);
+        // The cut: false where the ioctl is not passed on (qemu-user).
+        const auto cut = [&at](std::uint32_t how) {
+            const int root = open(at.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const bool done = root >= 0 && ioctl(root, kShutdown, &how) == 0;
+            close(root);
+            return done;
+        };
+        if (disk.why().empty() && (!cut(kLogFlush) || !disk.Remount())) {
+            skipped += std::string("\n  ") + kind + ": no shutdown ioctl here";
+            continue;
+        }
         if (!disk.why().empty()) {
             skipped += std::string("\n  ") + kind + ": " + disk.why();
             continue;
@@ -461,17 +473,13 @@ TEST_F(Refusals, APowerCutLeavesNoFileThatLooksWholeButIsNot) {
                 fs::remove(path);
                 if (overOld) WriteText(path, std::string(old.begin(), old.end()));
                 sync();
-                const int root = open(at.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                ASSERT_GE(root, 0);
                 Outcome got{};
                 std::thread call([&] { got = TryCreate(path, 440, 10, 10); });
                 if (cutAfter >= 0) usleep(static_cast<useconds_t>(cutAfter));
                 if (cutAfter < 0) call.join();
-                std::uint32_t how = flags;
-                const int cut = ioctl(root, kShutdown, &how);
+                const bool wasCut = cut(flags);
                 if (call.joinable()) call.join();
-                close(root);
-                ASSERT_EQ(cut, 0) << what << ": " << std::strerror(errno);
+                ASSERT_TRUE(wasCut) << what;
                 ASSERT_TRUE(disk.Remount()) << what;
                 const auto left = ReadBytes(path);
                 const bool riff = left.size() >= 4 && std::memcmp(left.data(), "RIFF", 4) == 0;
