@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -94,6 +95,49 @@ TEST_F(WindowsHost, NamesOutsideTheAnsiCodePageAreRefused) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "a"));
     std::filesystem::remove(dir.path() / "a");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// Writers of one name in two processes (wavhz.exe, a host like any other)
+// take turns: while a third holds the writers' lock (as the library takes
+// it: one byte far past any data), both wait for it rather than failing,
+// and a reader opening the file meanwhile is not shut out. Then both write
+// their tone whole.
+TEST_F(WindowsHost, WritersInTwoProcessesTakeTurnsAndReadersAreNotShutOut) {
+    TempDir dir;
+    const std::string name = dir / "shared.wav";
+    ASSERT_EQ(create(ToPath(name).c_str(), 1000, 10, 1), 999);
+    const HANDLE holder = CreateFileA(name.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    OVERLAPPED lock{};
+    lock.Offset = 0xFFFFFFFE;
+    lock.OffsetHigh = 0x7FFFFFFF;
+    ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock));
+    PROCESS_INFORMATION writers[2]{};
+    for (PROCESS_INFORMATION &writer : writers) {
+        std::string command = "wavhz.exe -q \"" + name + "\" 440 10 1";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &writer));
+    }
+    for (const PROCESS_INFORMATION &writer : writers)
+        EXPECT_EQ(WaitForSingleObject(writer.hProcess, 500), WAIT_TIMEOUT) << "did not wait";
+    FILE *const reader = std::fopen(name.c_str(), "rb");
+    EXPECT_NE(reader, nullptr) << "a reader was shut out";
+    if (reader != nullptr) std::fclose(reader);
+    UnlockFileEx(holder, 0, 1, 0, &lock);
+    CloseHandle(holder);
+    for (const PROCESS_INFORMATION &writer : writers) {
+        WaitForSingleObject(writer.hProcess, INFINITE);
+        DWORD status = 99;
+        GetExitCodeProcess(writer.hProcess, &status);
+        EXPECT_EQ(status, 0u);
+        CloseHandle(writer.hProcess);
+        CloseHandle(writer.hThread);
+    }
+    EXPECT_EQ(ReadBytes(name).size(), 88244u);
 }
 
 }  // namespace

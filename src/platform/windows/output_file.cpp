@@ -1,10 +1,13 @@
 // The Windows half of writing a whole file (see platform/output_file.h).
 //
 // The file is opened as "wb" would open it (created if absent), but without
-// truncating it: the open itself says whether this call created it, and
-// only such a file is ever deleted, through this very handle. Writers of
-// one name through this library take turns (a lock on a byte far past any
-// data, so that readers are not shut out). Devices such as NUL or CON are
+// truncating it: created exclusively first (CREATE_NEW), so that whether
+// this call made it is certain, and only such a file is ever deleted,
+// through this very handle. Every open shares reading, writing and
+// deleting, and only a file this call made is opened with DELETE access,
+// so that writers of one name through this library take turns (a lock on
+// a byte far past any data) and readers of an existing file are not shut
+// out. Devices such as NUL or CON are
 // written as they are, in order, and never emptied or deleted.
 #include <windows.h>
 
@@ -53,16 +56,27 @@ ErrorCode OpenOutput(OutputFile &file) {
     // tone is written must not hand it our handle.
     SECURITY_ATTRIBUTES notInherited{sizeof notInherited, nullptr, FALSE};
     HANDLE &handle = file.system.handle;
-    // DELETE, so that a file this call creates can be deleted through the
-    // handle; an existing file that grants no DELETE is opened without it
-    // (this call did not create it, so never deletes it).
-    for (const DWORD access : {DWORD{GENERIC_WRITE | DELETE}, DWORD{GENERIC_WRITE}}) {
-        handle = CreateFileA(file.name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &notInherited,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        file.created = handle != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
-        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+    constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    constexpr int kMaxOpens = 40;  // a name made and removed over and over: give up
+    for (int open = 0; handle == INVALID_HANDLE_VALUE; ++open) {
+        if (open == kMaxOpens) return kErrorNameKeepsMoving;
+        // DELETE, so that a file this call creates can be deleted through
+        // the handle.
+        handle = CreateFileA(file.name, GENERIC_WRITE | DELETE, kShared, &notInherited, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        file.created = handle != INVALID_HANDLE_VALUE;
+        if (file.created) break;
+        const DWORD notMade = GetLastError();  // there already, or a device, or refused
+        handle = CreateFileA(file.name, GENERIC_WRITE, kShared, &notInherited, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) break;
+        const bool removedMeanwhile =
+            GetLastError() == ERROR_FILE_NOT_FOUND &&
+            (notMade == ERROR_FILE_EXISTS || notMade == ERROR_ALREADY_EXISTS);
+        if (!removedMeanwhile)
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? static_cast<ErrorCode>(notMade)
+                                                          : LastError();
     }
-    if (handle == INVALID_HANDLE_VALUE) return LastError();
     file.regular = GetFileType(handle) == FILE_TYPE_DISK;
     return kSucceeded;
 }
