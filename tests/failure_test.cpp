@@ -375,6 +375,7 @@ TEST_F(Refusals, TheEdgeOfAFullDiskEmptiesNothing) {
         {"XFS", "xfs", "300M", "", 0, false, false},
         {"XFS, a reflinked copy", "xfs", "300M", "-m reflink=1", 10, true, false},
         {"btrfs", "btrfs", "128M", "", 1, false, false},
+        {"overlayfs over btrfs", "overlay-btrfs", "128M", "", 1, false, false},
         {"tmpfs", "tmpfs", "8m", "", 0, false, false},
     };
     const TempDir images;

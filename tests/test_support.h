@@ -189,7 +189,8 @@ inline std::string PrivateMounts() {
 // a tmpfs of `size`, which reserves exactly; or an image of `size` made now
 // in `images` with mkfs.`kind` and `options`, and loop-mounted: ext2 (no
 // reservation at all), XFS (which shares blocks between reflinked copies)
-// or btrfs (which copies on write; 114 MB at least); or "fails-at-close",
+// or btrfs (which copies on write; 114 MB at least); "overlay-" and one of
+// those, an overlayfs whose layers are on such a disk; or "fails-at-close",
 // a FUSE file system over a folder in `images` whose closes report the
 // files written as failed (as NFS can). why() is "" when it is mounted,
 // else why not (`whyNot`, given, mounts nothing).
@@ -219,6 +220,23 @@ public:
             return;
         }
 #endif
+        if (kind.rfind("overlay-", 0) == 0) {
+            // An overlay whose layers are folders on a disk of the kind that
+            // follows, mounted beside `at`.
+            below_ = at + ".layers";
+            const SmallDisk layers(kind.substr(8), below_, images, size, options);
+            if (!(why_ = layers.why()).empty()) return;
+            layers.Keep();
+            const std::string options = "lowerdir=" + below_ + "/lower,upperdir=" + below_ +
+                                        "/upper,workdir=" + below_ + "/work";
+            for (const char *folder : {"/lower", "/upper", "/work"})
+                std::filesystem::create_directories(below_ + folder);
+            if (mount("overlay", at.c_str(), "overlay", 0, options.c_str()) != 0)
+                why_ = std::string("no overlayfs: ") + std::strerror(errno);
+            else
+                chmod(at.c_str(), 0777);
+            return;
+        }
         image_ = images + "/" + kind + ".img";
         const std::string &image = image_;
         const char *force = kind == "btrfs" ? "" : kind == "xfs" ? "-f " : "-F ";
@@ -232,7 +250,8 @@ public:
         }
     }
     ~SmallDisk() {
-        if (why_.empty()) umount2(at_.c_str(), MNT_DETACH);
+        if (why_.empty() && !kept_) umount2(at_.c_str(), MNT_DETACH);
+        if (!below_.empty()) umount2(below_.c_str(), MNT_DETACH);
     }
     SmallDisk(const SmallDisk &) = delete;
     SmallDisk &operator=(const SmallDisk &) = delete;
@@ -247,9 +266,13 @@ public:
     }
 
 private:
+    void Keep() const { kept_ = true; }  // left mounted: another unmounts it
+
     std::string at_;
     std::string why_;
     std::string image_;
+    std::string below_;  // an overlay's layers' own disk
+    mutable bool kept_ = false;
 };
 
 // The file that fills a disk up (FillDisk): the test's own, and large.

@@ -14,6 +14,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "platform/output_file.h"
@@ -88,6 +92,69 @@ ErrorCode FreeRoomFor(int fd, std::uint64_t needed, bool reservedToo) {
     return free * room.f_frsize >= needed ? kSucceeded : ENOSPC;
 }
 
+// `text` with the octal escapes of /proc/self/mountinfo (\040 for a space)
+// undone, in place, and cut at the first of `ends`.
+void Unescape(char *text, const char *ends) {
+    char *to = text;
+    char *from = text;
+    for (; *from != '\0' && std::strchr(ends, *from) == nullptr; ++from) {
+        if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] >= '0' &&
+            from[2] <= '7' && from[3] >= '0' && from[3] <= '7') {
+            *to++ =
+                static_cast<char>((from[1] - '0') << 6 | (from[2] - '0') << 3 | (from[3] - '0'));
+            from += 3;
+        } else {
+            *to++ = *from;
+        }
+    }
+    *to = '\0';
+}
+
+// The file system that holds the blocks of a file written through an
+// overlay: its upper layer's, named by the overlay's mount options
+// (upperdir=), the overlay being the mount with the longest mount point
+// above the file (/proc/self/mountinfo). False where it cannot be told.
+bool UpperLayer(int fd, struct statfs &upper) {
+    char own[32];
+    std::snprintf(own, sizeof own, "/proc/self/fd/%d", fd);
+    char path[PATH_MAX];
+    const ssize_t length = readlink(own, path, sizeof path - 1);
+    if (length <= 0) return false;
+    path[length] = '\0';
+    FILE *const mounts = std::fopen("/proc/self/mountinfo", "re");
+    if (mounts == nullptr) return false;
+    char *line = nullptr;
+    std::size_t capacity = 0;
+    std::size_t longest = 0;
+    char found[PATH_MAX] = "";
+    while (getline(&line, &capacity, mounts) > 0) {
+        // ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS... - TYPE SOURCE SUPER-OPTIONS
+        char *field = line;
+        for (int skip = 0; skip < 4 && field != nullptr; ++skip) {
+            field = std::strchr(field, ' ');
+            if (field != nullptr) ++field;
+        }
+        char *const separator = field != nullptr ? std::strstr(field, " - ") : nullptr;
+        if (separator == nullptr) continue;
+        Unescape(field, " ");
+        const std::size_t point = std::strlen(field);
+        const bool above =
+            std::strncmp(path, field, point) == 0 && (path[point] == '/' || point == 1);
+        if (!above || point < longest) continue;
+        longest = point;
+        found[0] = '\0';
+        if (std::strncmp(separator + 3, "overlay ", 8) != 0) continue;
+        char *const upperdir = std::strstr(separator, "upperdir=");
+        if (upperdir == nullptr) continue;
+        char *const value = upperdir + 9;
+        Unescape(value, ",\n");
+        if (std::strlen(value) < sizeof found) std::strcpy(found, value);
+    }
+    std::free(line);
+    std::fclose(mounts);
+    return found[0] != '\0' && statfs(found, &upper) == 0;
+}
+
 }  // namespace
 
 // Not on tmpfs, the ext family or XFS: their files have no flush at close,
@@ -111,7 +178,9 @@ ErrorCode ReserveRoom(OutputFile &file, const WritePlan &plan) {
         return EFBIG;
     }
     struct statfs kind {};
-    if (fstatfs(fd, &kind) == 0) {
+    // Through an overlay, what counts is the file system under it.
+    if (fstatfs(fd, &kind) == 0 && kind.f_type == OVERLAYFS_SUPER_MAGIC) UpperLayer(fd, kind);
+    if (kind.f_type != 0) {
         // (f_type is a signed int on some 32-bit targets; the magic numbers are 32 bits.)
         system.magic = static_cast<std::uint32_t>(kind.f_type);
         if (kind.f_bsize > 0) system.block = static_cast<std::uint64_t>(kind.f_bsize);
