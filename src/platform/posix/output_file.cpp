@@ -127,18 +127,17 @@ bool OpenUnnamed(const char *name, OutputFile &file, ErrorCode &error) {
     return !none;
 }
 
-// Whether the folder `name` is in is sticky (as /tmp is), or cannot be
-// told: there the kernel refuses fopen's O_CREAT open of a file another
-// user planted (protected_regular, protected_fifos), and so must this.
-bool InStickyFolder(const char *name) {
+// Whether the folder that holds the file `own` (/proc/self/fd/N) names is
+// sticky (as /tmp is), or cannot be told: there the kernel refuses fopen's
+// O_CREAT open of a file another user planted (protected_regular,
+// protected_fifos), and so must this.
+bool InStickyFolder(const char *own) {
     char folder[PATH_MAX];
-    std::strcpy(folder, name);
+    const ssize_t length = readlink(own, folder, sizeof folder - 1);
+    if (length <= 0 || folder[0] != '/') return true;  // no /proc, or not a file (a pipe)
+    folder[length] = '\0';
     char *const slash = std::strrchr(folder, '/');
-    if (slash == nullptr) {
-        std::strcpy(folder, ".");
-    } else {
-        slash[slash == folder ? 1 : 0] = '\0';  // "/x" is in "/"
-    }
+    slash[slash == folder ? 1 : 0] = '\0';  // "/x" is in "/"
     struct stat seen {};
     return stat(folder, &seen) != 0 || (seen.st_mode & S_ISVTX) != 0;
 }
@@ -148,8 +147,9 @@ enum class Reopened { kOpened, kGone, kFailed };
 // Opens the file that `name` (not a dangling link) leads to now. It is
 // pinned first, by a descriptor that only holds it, and reopened for
 // writing through the pin (/proc/self/fd), so that the reopen can only be
-// that file, never make one. Only in a sticky folder, or without /proc, is
-// the reopen by name with O_CREAT, as fopen's; if it then finds another
+// that file, never make one. Only where the file is in a sticky folder, or
+// that cannot be told (no /proc), is the reopen by name with O_CREAT, as
+// fopen's; if it then finds another
 // file than the pin (the name went away in between and a file came back,
 // made by this open or by anybody), kGone, and the caller starts afresh,
 // counting no file as its own that it did not certainly make.
@@ -166,12 +166,9 @@ Reopened OpenExisting(const char *name, OutputFile &file, ErrorCode &error) {
     SystemFile &system = file.system;
     char own[32];
     std::snprintf(own, sizeof own, "/proc/self/fd/%d", pin);
-    bool byName = InStickyFolder(name);
+    const bool byName = InStickyFolder(own);
     system.fd = -1;
-    if (!byName) {
-        system.fd = OpenForCall(AT_FDCWD, own, kOpenFlags | O_NONBLOCK);
-        byName = system.fd < 0 && errno == ENOENT;  // no /proc here
-    }
+    if (!byName) system.fd = OpenForCall(AT_FDCWD, own, kOpenFlags | O_NONBLOCK);
     if (byName) system.fd = OpenForCall(AT_FDCWD, name, kOpenFlags | O_CREAT | O_NONBLOCK);
     if (system.fd < 0 && errno == ENXIO) {
         const int fd =
@@ -205,9 +202,9 @@ Reopened OpenExisting(const char *name, OutputFile &file, ErrorCode &error) {
 // A name that leads nowhere is made without a name, or where the system
 // cannot, created exclusively, so that `created` is known for certain; a
 // dangling symbolic link is followed by hand to the name its target is
-// created under. Every open of an existing file passes O_CREAT, as fopen's
-// does, so that the kernel's rules for files planted in sticky shared
-// folders (protected_regular, _fifos) apply.
+// created under. An existing file in a sticky shared folder is opened with
+// O_CREAT, as fopen's open is, so that the kernel's rules for files planted
+// there (protected_regular, _fifos) apply.
 ErrorCode OpenOutput(OutputFile &file) {
     SystemFile &system = file.system;
     char current[PATH_MAX];
