@@ -99,11 +99,12 @@
  *   wait for each other (one lock around the request), so each writes its
  *   own tone under its own name. A process forked meanwhile starts with
  *   the lock free and without the call's file (but for the instant a FIFO's
- *   reader arrives). A thread cancelled during a
- *   call finishes the call first and is cancelled as it ends (the call's
- *   end is a cancellation point; it holds nothing then). Writers of one
- *   name in different processes take turns (a lock on the file), and a failed one never removes what another wrote. The
- *   library prints nothing, logs nothing and starts no threads.
+ *   reader arrives). A thread cancelled during a call finishes the call
+ *   first and is cancelled as it ends (the call's end is a cancellation
+ *   point; it holds nothing then). Writers of one name in different
+ *   processes take turns (a lock on the file), and a failed one never
+ *   removes what another wrote. The library prints nothing, logs nothing
+ *   and starts no threads.
  */
 #ifndef QUILLOX_WAV_FREQUENCY_H
 #define QUILLOX_WAV_FREQUENCY_H
