@@ -5,36 +5,52 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# A relocatable tree's library finds the framework beside it through
-# $ORIGIN, and wavhz the library beside it (the build tree) or in the
-# tree's library folder; a system install (the Debian packages) needs and
-# wants no search path, and the framework needs none anywhere. Each is
-# built with the search path it is installed with:
-# one that CMake rewrites at install time is built with room for the new one
-# made of empty entries, and the loader reads an empty entry as the working
-# directory, where anyone's libstdc++ would be found first.
+# The library finds the framework in its private folder through
+# $ORIGIN/quillox, wherever both are (build tree, any prefix, /usr). wavhz
+# of a relocatable tree finds the library beside it (the build tree) or in
+# the tree's library folder; a system install (the Debian packages) needs
+# and wants no search path for it. Each is built with the search path it is
+# installed with: one that CMake rewrites at install time is built with
+# room for the new one made of empty entries, and the loader reads an empty
+# entry as the working directory, where anyone's libstdc++ would be found
+# first.
 option(QUILLOX_RELOCATABLE "Installed programs and libraries find each other relative to themselves" ON)
-if(QUILLOX_RELOCATABLE)
-  set_target_properties(QuilloxWAVFrequency PROPERTIES INSTALL_RPATH "$ORIGIN")
-  set_target_properties(wavhz PROPERTIES INSTALL_RPATH "$ORIGIN:$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+set(framework_libdir ${CMAKE_INSTALL_LIBDIR}/quillox)
+if(NOT WIN32)
+  set_target_properties(QuilloxWAVFrequency PROPERTIES INSTALL_RPATH "$ORIGIN/quillox")
 endif()
-set_target_properties(QuilloxWAVFrequency QuilloxAppFramework wavhz PROPERTIES
-  BUILD_WITH_INSTALL_RPATH ON)
+set_target_properties(QuilloxWAVFrequency QuilloxAppFramework PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+if(TARGET wavhz)
+  if(QUILLOX_RELOCATABLE)
+    set_target_properties(wavhz PROPERTIES INSTALL_RPATH "$ORIGIN:$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  endif()
+  set_target_properties(wavhz PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+endif()
 target_include_directories(QuilloxWAVFrequency PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-target_include_directories(QuilloxAppFramework PUBLIC
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+if(NOT QUILLOX_INSTALL)
+  return()
+endif()
 
 # Three components, the Debian packages' split: runtime (the shared
 # libraries), development (headers, link names, CMake package, pkg-config
 # file) and tool (wavhz and its man page).
-install(TARGETS QuilloxWAVFrequency QuilloxAppFramework
+install(TARGETS QuilloxWAVFrequency
         EXPORT QuilloxWAVFrequencyTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
           NAMELINK_COMPONENT development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-install(TARGETS wavhz RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# The framework: its runtime file alone (no host links it; no link name, no
+# header).
+install(TARGETS QuilloxAppFramework
+        EXPORT QuilloxWAVFrequencyTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        LIBRARY DESTINATION ${framework_libdir} COMPONENT runtime NAMELINK_SKIP
+        ARCHIVE DESTINATION ${framework_libdir} COMPONENT development)
+if(QUILLOX_BUILD_TOOLS)
+  install(TARGETS wavhz RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+endif()
 # And for Debian, a fourth: the Python module (python/), in the folder every
 # Debian Python 3 reads. It is architecture-independent, so only the build
 # machine's own packages carry it.
@@ -43,13 +59,16 @@ if(QUILLOX_DEBIAN_DOCS AND NOT CMAKE_CROSSCOMPILING)
           COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 endif()
 install(FILES include/QuilloxWAVFrequency.h ${generated_include_dir}/QuilloxWAVFrequencyVersion.h
-              platform/framework/QuilloxAppFramework.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 # The man pages compressed, as man pages are installed (gzip -n: no name or
 # time inside, so the same bytes every build): wavhz(1) with the command,
 # WAVHZCreate(3) with the header.
 find_program(GZIP gzip)
-foreach(page wavhz.1:tool WAVHZCreate.3:development)
+set(pages WAVHZCreate.3:development)
+if(QUILLOX_BUILD_TOOLS)
+  list(APPEND pages wavhz.1:tool)
+endif()
+foreach(page ${pages})
   string(REPLACE ":" ";" page "${page}")
   list(GET page 0 name)
   list(GET page 1 component)
@@ -75,9 +94,11 @@ install(FILES ${PROJECT_BINARY_DIR}/man/${try_create_page} DESTINATION ${CMAKE_I
         COMPONENT development)
 # Completion of wavhz's options and of file names for OUTPUT, where
 # bash-completion looks for it.
-install(FILES tools/completion/wavhz.bash
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME wavhz
-        COMPONENT tool)
+if(QUILLOX_BUILD_TOOLS)
+  install(FILES tools/completion/wavhz.bash
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME wavhz
+          COMPONENT tool)
+endif()
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/QuilloxWAVFrequency)
 install(EXPORT QuilloxWAVFrequencyTargets NAMESPACE QuilloxWAVFrequency::

@@ -66,6 +66,13 @@ else()
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_installed.sh ${PROJECT_BINARY_DIR}
                    ${PROJECT_VERSION})
 endif()
+# The library built inside a host's project (examples/embed).
+if(CMAKE_CROSSCOMPILING OR QUILLOX_SANITIZE)
+  quillox_add_skipped_test(embedded_in_host_project "built natively and unsanitized, as a host would")
+else()
+  add_test(NAME embedded_in_host_project
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_embedded.sh $<TARGET_FILE:wavhz>)
+endif()
 
 # The reference sine over every float below 2^51, each phase trusted within
 # its bound; and over every 17th, trusting no bound: both phases run and
