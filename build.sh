@@ -27,7 +27,16 @@ USAGE
 }
 
 build() {  # PRESET [CMAKE BUILD ARGUMENT...]
-  cmake --preset "$1" >/dev/null
+  # CMake's warnings go to standard error and show; a preset's variable
+  # that no part of the project reads is a fault of the preset.
+  local warnings
+  warnings=$(cmake --preset "$1" 2>&1 >/dev/null) || { echo "$warnings" >&2; return 1; }
+  if [ -n "$warnings" ]; then
+    echo "$warnings" >&2
+    if grep -q 'Manually-specified variables were not used' <<<"$warnings"; then
+      return 1
+    fi
+  fi
   cmake --build --preset "$@" --parallel "$(nproc)"
 }
 

@@ -4,7 +4,7 @@
 // in dB. The single-precision phase rounds theta to ever coarser steps as it
 // grows, and the error grows with it; 16-bit samples alone give about -98 dB.
 //
-//   tone_quality [FREQUENCY_HZ [LEVEL]]      (1000 Hz, level 10)
+//   tone_quality [FREQUENCY_HZ [LEVEL]]   (100, 1000, 10000 and 20000 Hz, level 10)
 //
 // For each starting second, a window of 4410 samples (0.1 s) from the
 // library's own samples; the fit is linear least squares on
@@ -77,21 +77,31 @@ double ErrorDecibels(std::int32_t frequencyHz, float amplitude, std::uint32_t fi
 }  // namespace
 
 int main(int argc, char **argv) {
-    const std::int32_t frequencyHz = argc > 1 ? std::atoi(argv[1]) : 1000;
+    // One column a frequency: the one asked for, or four across the band.
+    std::vector<std::int32_t> frequencies{100, 1000, 10000, 20000};
+    if (argc > 1) frequencies = {std::atoi(argv[1])};
     const std::int32_t level = argc > 2 ? std::atoi(argv[2]) : 10;
     const float amplitude = quillox::AmplitudeFromLevel(level);
-    const float period = quillox::kSamplesPerSecond / static_cast<float>(frequencyHz);
-    const double plays = quillox::kPhaseFactor / static_cast<double>(period) *
-                         quillox::kSampleRate / (2 * 3.141592653589793);
-    std::printf(
-        "%d Hz (plays at %.5f Hz), level %d: error relative to the signal, 0.1 s "
-        "windows\n",
-        frequencyHz, plays, level);
-    std::printf("| from second | error |\n|---:|---:|\n");
+    std::printf("level %d: error relative to the signal, 0.1 s windows; each plays at\n", level);
+    for (const std::int32_t frequencyHz : frequencies) {
+        const float period = quillox::kSamplesPerSecond / static_cast<float>(frequencyHz);
+        const double plays = quillox::kPhaseFactor / static_cast<double>(period) *
+                             quillox::kSampleRate / (2 * 3.141592653589793);
+        std::printf("  %d Hz: %.5f Hz\n", frequencyHz, plays);
+    }
+    std::printf("\n| from second |");
+    for (const std::int32_t frequencyHz : frequencies) std::printf(" %d Hz |", frequencyHz);
+    std::printf("\n|---:|");
+    for (std::size_t k = 0; k < frequencies.size(); ++k) std::printf("---:|");
+    std::printf("\n");
     for (const std::uint32_t second : {0u, 1u, 10u, 60u, 600u, 3600u}) {
-        std::printf("| %u | %.0f dB |\n", second,
-                    ErrorDecibels(frequencyHz, amplitude, second * quillox::kSampleRate,
-                                  quillox::kSampleRate / 10));
+        std::printf("| %u |", second);
+        for (const std::int32_t frequencyHz : frequencies) {
+            std::printf(" %.0f dB |",
+                        ErrorDecibels(frequencyHz, amplitude, second * quillox::kSampleRate,
+                                      quillox::kSampleRate / 10));
+        }
+        std::printf("\n");
     }
     return 0;
 }
