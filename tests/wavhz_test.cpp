@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
+#include <complex>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -108,7 +110,18 @@ TEST_F(Wavhz, WritesTheToneAndSaysWhat) {
          summary,
          "wavhz: warning: 30000 Hz is above half the sample rate (22050 Hz) and plays as about "
          "14100 Hz\n"},
-        {{path, "22050", "10", "3"}, summary, ""},
+        {{path, "22050", "10", "3"},
+         summary,
+         "wavhz: warning: 22050 Hz is half the sample rate: the tone starts silent (every sample "
+         "on a zero crossing) and grows only slowly\n"},
+        {{path, "22049", "19", "3"}, summary, ""},
+        {{path, "440", "-25", "3"},
+         summary,
+         "wavhz: warning: level -25 is 2 times full scale: the samples wrap around, they do not "
+         "clip\n"},
+        {{path, "440", "10", "0"},
+         path + ": 44 bytes, 0 s\n",
+         "wavhz: warning: 0 seconds gives a file without samples\n"},
         {{"-q", path, "30000", "5", "3"}, "", ""},
         {{"--quiet", "--", path, "440", "10", "3"}, "", ""},
     };
@@ -117,7 +130,70 @@ TEST_F(Wavhz, WritesTheToneAndSaysWhat) {
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(outcome.out, row.out);
         EXPECT_EQ(outcome.err, row.err);
-        EXPECT_EQ(ReadBytes(path).size(), 264644u);
+        EXPECT_EQ(ReadBytes(path).size(), 44 + 88200 * std::stoul(row.args.back()));
+    }
+}
+
+// The discrete Fourier transform of `x` (a power of two long), radix 2.
+std::vector<std::complex<double>> Transform(std::vector<std::complex<double>> x) {
+    const std::size_t n = x.size();
+    if (n == 1) return x;
+    std::vector<std::complex<double>> even(n / 2), odd(n / 2);
+    for (std::size_t k = 0; k < n / 2; ++k) {
+        even[k] = x[2 * k];
+        odd[k] = x[2 * k + 1];
+    }
+    even = Transform(even);
+    odd = Transform(odd);
+    for (std::size_t k = 0; k < n / 2; ++k) {
+        const auto turned = std::polar(1.0, -2 * 3.141592653589793 * k / n) * odd[k];
+        x[k] = even[k] + turned;
+        x[k + n / 2] = even[k] - turned;
+    }
+    return x;
+}
+
+// A frequency above half the sample rate warns with what it plays as, and
+// the spectrum of the first 32768 samples (Hann window) says the same: its
+// strongest frequency within two bins of the warning's, holding a tenth of
+// the spectrum or more; or, where the warning says noise, no frequency
+// holding as much.
+TEST_F(Wavhz, TheAliasWarningNamesWhatPlays) {
+    TempDir dir;
+    const std::string path = dir / "alias.wav";
+    for (const char *hz : {"22051", "30000", "45100", "100000", "1000000", "12345678", "2147483647",
+                           "-2147483648"}) {
+        const Ran outcome = RunWavhz(dir, {path, hz, "10", "1"});
+        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        const auto bytes = ReadBytes(path);
+        constexpr std::size_t kCount = 32768;
+        std::vector<std::complex<double>> x(kCount);
+        double mean = 0;
+        for (std::size_t k = 0; k < kCount; ++k) {
+            x[k] = static_cast<std::int16_t>(bytes[44 + 2 * k] | bytes[45 + 2 * k] << 8);
+            mean += x[k].real() / kCount;
+        }
+        for (std::size_t k = 0; k < kCount; ++k) {
+            x[k] = (x[k] - mean) * (0.5 - 0.5 * std::cos(2 * 3.141592653589793 * k / kCount));
+        }
+        const auto spectrum = Transform(x);
+        std::size_t strongest = 0;
+        double total = 0;
+        for (std::size_t k = 0; k <= kCount / 2; ++k) {
+            total += std::abs(spectrum[k]);
+            if (std::abs(spectrum[k]) > std::abs(spectrum[strongest])) strongest = k;
+        }
+        const double share = std::abs(spectrum[strongest]) / total;
+        const double binHz = 44100.0 / kCount;
+        const auto about = outcome.err.find("plays as about ");
+        if (about == std::string::npos) {
+            EXPECT_NE(outcome.err.find("plays as noise"), std::string::npos) << outcome.err;
+            EXPECT_LT(share, 0.1) << hz << " Hz: " << strongest * binHz << " Hz holds " << share;
+        } else {
+            const double warned = std::stod(outcome.err.substr(about + 15));
+            EXPECT_NEAR(strongest * binHz, warned, 2 * binHz) << hz << " Hz: " << outcome.err;
+            EXPECT_GE(share, 0.1) << hz << " Hz: " << outcome.err;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <charconv>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,10 +29,14 @@ constexpr int kExitUsage = 64;  // EX_USAGE
 
 constexpr char kUsage[] = "usage: wavhz [-q] [--] OUTPUT FREQUENCY_HZ LEVEL SECONDS";
 
-// The exit statuses, a line each.
+// Whether OUTPUT - can be written here (not on Windows).
+bool HasStandardOutput() { return kStandardOutput[0] != '\0'; }
+
+// The exit statuses, a line each (SIGPIPE's only where - can be written).
 std::string ExitStatusLines() {
     std::string lines;
     for (const ExitStatus &line : kExitStatuses) {
+        if (!HasStandardOutput() && std::strcmp(line.status, "141") == 0) continue;
         lines += "  " + std::string(line.status) + std::string(8 - std::strlen(line.status), ' ') +
                  line.meaning + "\n";
     }
@@ -43,12 +48,14 @@ std::string Help() {
                "Write a sine tone to OUTPUT as a WAV file: PCM, mono, 44,100 samples per\n"
                "second, 16 bits. An existing file is replaced.\n"
                "\n"
-               "  OUTPUT        file to write, a name of at most ") +
+               "  OUTPUT        file to write: a path of at most ") +
            std::to_string(WAVHZ_MAX_NAME_BYTES) +
-           " bytes (UTF-8; on\n"
-           "                Windows, the ANSI code page); - is standard output (a\n"
-           "                pipe or device works too); put -- before a name that\n"
-           "                starts with -\n"
+           " bytes in all, folders\n"
+           "                included (UTF-8; on Windows, the ANSI code page);\n" +
+           (HasStandardOutput()
+                ? "                - is standard output (a pipe or device works too);\n"
+                : "                - (standard output) cannot be written on Windows;\n") +
+           "                put -- before a name that starts with -\n"
            "  FREQUENCY_HZ  whole hertz, -2147483648..2147483647; negative frequencies\n"
            "                give the mirrored wave\n"
            "  LEVEL         amplitude = LEVEL / 10 in whole numbers: -9..9 silence,\n"
@@ -69,8 +76,9 @@ std::string Help() {
 }
 
 // `name` in single quotes, fit for a terminal: control characters (C0, DEL
-// and C1), quotes and backslashes escaped; with `validUtf8` false every byte
-// past ASCII is escaped too.
+// and C1), quotes and (but on Windows, where they separate folders)
+// backslashes escaped; with `validUtf8` false every byte past ASCII is
+// escaped too.
 std::string Quoted(std::string_view name, bool validUtf8 = true) {
     std::string out = "'";
     for (std::size_t k = 0; k < name.size(); ++k) {
@@ -88,7 +96,7 @@ std::string Quoted(std::string_view name, bool validUtf8 = true) {
                 out += escaped;
             }
         } else {
-            if (c == '\'' || c == '\\') out += '\\';
+            if (c == '\'' || (c == '\\' && kBackslashEscaped)) out += '\\';
             out += static_cast<char>(c);
         }
     }
@@ -199,8 +207,8 @@ ToneRequest ParseRequest(const std::vector<std::string> &args) {
         UsageError("expected 4 arguments, got " + std::to_string(operands.size()));
     request.operands = operands;
     request.output = operands[0];
-    if (request.output == "-" && kStandardOutput[0] == '\0') {
-        UsageError("OUTPUT - (standard output) needs a POSIX system");
+    if (request.output == "-" && !HasStandardOutput()) {
+        UsageError("OUTPUT - (standard output) cannot be written on Windows: name a file");
     }
     const auto path = Utf8ToUtf16(request.output == "-" ? kStandardOutput : request.output);
     if (!path) UsageError("OUTPUT is not valid UTF-8: " + Quoted(request.output, false));
@@ -212,25 +220,54 @@ ToneRequest ParseRequest(const std::vector<std::string> &args) {
     return request;
 }
 
-// Requests that are probably a mistake: said on stderr, the status unchanged.
+// The frequency a request above half the sample rate plays as. The
+// formula's phase step is 6.28318 / P radians a sample, P the period in
+// samples as a float (44100 / frequency, rounded to single precision: far
+// from the frequency's own for huge ones); the step folds into 0..pi, which
+// is 0..22050 Hz. Where a second of phase steps passes 2^23 radians, the
+// single-precision phase rounds to a radian or more from the first second
+// on and plays as noise, not as a tone: 0 then.
+double AliasHz(std::uint64_t hz) {
+    constexpr double kPi = 3.141592653589793;
+    const float period = 44100.0f / static_cast<float>(hz);
+    const double step = 6.28318 / static_cast<double>(period);
+    if (step * 44100 >= 0x1p23) return 0;
+    const double turns = std::fmod(step / (2 * kPi), 1.0);
+    return (turns > 0.5 ? 1 - turns : turns) * 44100;
+}
+
+// Requests that are probably a mistake: said on stderr, the status
+// unchanged. One row a mistake: when it applies, and what it does.
 void WarnOfMistakes(const ToneRequest &request) {
-    if (request.level > -10 && request.level < 10) {
-        std::fprintf(stderr,
-                     "wavhz: warning: level %" PRId32
-                     " gives silence (the amplitude is LEVEL / 10 in whole numbers)\n",
-                     request.level);
-    }
+    const std::int32_t level = request.level;
     const std::uint64_t hz = request.frequencyHz < 0
                                  ? 0 - static_cast<std::uint64_t>(request.frequencyHz)
                                  : static_cast<std::uint64_t>(request.frequencyHz);
-    constexpr std::uint64_t kSampleRate = 44100;
-    if (hz > kSampleRate / 2) {
-        const std::uint64_t folded = hz % kSampleRate;
-        std::fprintf(stderr,
-                     "wavhz: warning: %" PRIu64
-                     " Hz is above half the sample rate (22050 Hz) "
-                     "and plays as about %" PRIu64 " Hz\n",
-                     hz, folded > kSampleRate / 2 ? kSampleRate - folded : folded);
+    const double alias = hz > 22050 ? AliasHz(hz) : 0;
+    const struct {
+        bool applies;
+        std::string warning;
+    } mistakes[] = {
+        {level > -10 && level < 10,
+         "level " + std::to_string(level) +
+             " gives silence (the amplitude is LEVEL / 10 in whole numbers)"},
+        {level >= 20 || level <= -20,
+         "level " + std::to_string(level) + " is " + std::to_string(std::abs(level / 10)) +
+             " times full scale: the samples wrap around, they do not clip"},
+        {request.seconds == 0, "0 seconds gives a file without samples"},
+        {hz == 22050,
+         "22050 Hz is half the sample rate: the tone starts silent (every sample on a zero "
+         "crossing) and grows only slowly"},
+        {hz > 22050 && alias > 0,
+         std::to_string(hz) + " Hz is above half the sample rate (22050 Hz) and plays as about " +
+             std::to_string(static_cast<long long>(alias + 0.5)) + " Hz"},
+        {hz > 22050 && alias == 0,
+         std::to_string(hz) +
+             " Hz is above half the sample rate (22050 Hz) and, its phase rounding by a "
+             "radian or more, plays as noise, not as a tone"},
+    };
+    for (const auto &mistake : mistakes) {
+        if (mistake.applies) std::fprintf(stderr, "wavhz: warning: %s\n", mistake.warning.c_str());
     }
 }
 

@@ -55,6 +55,9 @@ int Run(const std::vector<std::string> &args);
 
 // The name the library opens for OUTPUT "-"; empty where there is none.
 extern const char kStandardOutput[];
+// Whether a backslash in a quoted name is escaped: not where it separates
+// folders (Windows), so that a name reads as its users write it.
+extern const bool kBackslashEscaped;
 // Writes the tone `request` asks for through WAVHZTryCreate, in this
 // process, and returns its status; when the file cannot be written, `why`
 // says why in the system's words.

@@ -25,6 +25,7 @@
 namespace quillox::wavhz {
 
 const char kStandardOutput[] = "/dev/stdout";
+const bool kBackslashEscaped = true;
 
 namespace {
 

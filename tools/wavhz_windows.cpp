@@ -27,6 +27,7 @@ std::string InWords(DWORD error) {
 
 // Windows has no name for standard output that a file can be opened under.
 const char kStandardOutput[] = "";
+const bool kBackslashEscaped = false;
 
 std::int32_t WriteTone(const ToneRequest &request, std::string &why) {
     const std::int32_t status =

@@ -26,6 +26,13 @@ add_wavhz_test(writes 0 "wavhz.wav: 88244 bytes, 1 s" ${CMAKE_CURRENT_BINARY_DIR
 add_wavhz_test(usage_error 64 "^usage: wavhz" t.wav 44o 10 1)
 add_wavhz_test(cannot_write 2 "^wavhz: cannot write '.*missing.t\\.wav': ."
                ${CMAKE_CURRENT_BINARY_DIR}/missing/t.wav 440 10 1)
+# A name quoted as Windows users write it: one backslash, not two.
+add_wavhz_test(cannot_write_backslash 2 "^wavhz: cannot write 'missing\\\\t\\.wav': ."
+               "missing\\t.wav" 440 10 1)
+# Standard output is not offered, and refused with why.
+add_wavhz_test(help_without_standard_output 0 "cannot be written on Windows" --help)
+add_wavhz_test(standard_output 64 "^wavhz: OUTPUT - \\(standard output\\) cannot be written on Windows"
+               - 440 10 1)
 # And on a full disk, next to the Linux ones (root mounts it; skipped without).
 add_test(NAME wavhz_full_disk
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/full_disk.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
