@@ -44,9 +44,13 @@ file(COPY ${SOURCE}/LICENSE DESTINATION ${stage})
 if(LABEL STREQUAL "win64")
   set(ARCHIVE_LABEL 64-bit)
   set(MSVC_PROMPT "x64 Native Tools")
+  # Debian's wine picks the 32-bit loader, which machines without 32-bit
+  # support cannot run.
+  set(WINE_COMMAND wine64)
 else()
   set(ARCHIVE_LABEL 32-bit)
   set(MSVC_PROMPT "x86 Native Tools")
+  set(WINE_COMMAND wine)
 endif()
 set(MINGW_TRIPLE ${TRIPLE})
 configure_file(${SOURCE}/packaging/README.txt.in ${stage}/README.txt @ONLY NEWLINE_STYLE CRLF)
