@@ -1,5 +1,6 @@
 /*
- * QuilloxWAVFrequency: write a pure sine tone to a WAV file.
+ * QuilloxWAVFrequency: write a sine tone to a WAV file, the same bytes on
+ * every processor.
  *
  * Usage:
  *
@@ -32,11 +33,13 @@
  *   full scale, 20..29 twice full scale (the samples wrap around, they do
  *   not clip), negative levels invert the wave.
  *
- *   The phase is single precision, so the tone grows less clean the farther
- *   into it a sample lies: about -96 dB against a pure sine at the start,
- *   -77 dB at 1 s, -59 dB at 10 s, -41 dB at 60 s, -23 dB at 600 s (1000 Hz,
- *   level 10). The phase factor is 6.28318, so 1000 Hz plays at
- *   999.99919 Hz; above 22,050 Hz a frequency plays as its alias.
+ *   The phase is single precision, so the tone grows less clean the higher
+ *   it is and the farther into it a sample lies: against the best-fitting
+ *   sine at 1000 Hz, about -96 dB at the start, -77 dB at 1 s, -59 dB at
+ *   10 s, -41 dB at 60 s, -23 dB at 600 s; at 10000 Hz -81, -55, -35 and
+ *   -23 dB, and by 600 s no longer that tone (wavhz(1) has the table). The
+ *   phase factor is 6.28318, so 1000 Hz plays at 999.99919 Hz; above
+ *   22,050 Hz a frequency plays as its alias.
  *
  *   Returns WAVHZ_DONE (999). It never returns anything else: when it
  *   cannot do its work it ends the calling process at once (no atexit
