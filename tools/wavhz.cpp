@@ -226,12 +226,12 @@ ToneRequest ParseRequest(const std::vector<std::string> &args) {
 // from the frequency's own for huge ones); the step folds into 0..pi, which
 // is 0..22050 Hz. Where a second of phase steps passes 2^23 radians, the
 // single-precision phase rounds to a radian or more from the first second
-// on and plays as noise, not as a tone: 0 then.
-double AliasHz(std::uint64_t hz) {
+// on and plays as noise, not as a tone: no frequency then.
+std::optional<double> AliasHz(std::uint64_t hz) {
     constexpr double kPi = 3.141592653589793;
     const float period = 44100.0f / static_cast<float>(hz);
     const double step = 6.28318 / static_cast<double>(period);
-    if (step * 44100 >= 0x1p23) return 0;
+    if (step * 44100 >= 0x1p23) return std::nullopt;
     const double turns = std::fmod(step / (2 * kPi), 1.0);
     return (turns > 0.5 ? 1 - turns : turns) * 44100;
 }
@@ -243,7 +243,7 @@ void WarnOfMistakes(const ToneRequest &request) {
     const std::uint64_t hz = request.frequencyHz < 0
                                  ? 0 - static_cast<std::uint64_t>(request.frequencyHz)
                                  : static_cast<std::uint64_t>(request.frequencyHz);
-    const double alias = hz > 22050 ? AliasHz(hz) : 0;
+    const std::optional<double> alias = hz > 22050 ? AliasHz(hz) : std::nullopt;
     const struct {
         bool applies;
         std::string warning;
@@ -258,10 +258,10 @@ void WarnOfMistakes(const ToneRequest &request) {
         {hz == 22050,
          "22050 Hz is half the sample rate: the tone starts silent (every sample on a zero "
          "crossing) and grows only slowly"},
-        {hz > 22050 && alias > 0,
+        {hz > 22050 && alias,
          std::to_string(hz) + " Hz is above half the sample rate (22050 Hz) and plays as about " +
-             std::to_string(static_cast<long long>(alias + 0.5)) + " Hz"},
-        {hz > 22050 && alias == 0,
+             std::to_string(static_cast<long long>(alias.value_or(0) + 0.5)) + " Hz"},
+        {hz > 22050 && !alias,
          std::to_string(hz) +
              " Hz is above half the sample rate (22050 Hz) and, its phase rounding by a "
              "radian or more, plays as noise, not as a tone"},
