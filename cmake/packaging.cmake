@@ -31,7 +31,8 @@ set(debian_version ${PROJECT_VERSION}-${debian_revision})
 if(DEFINED ENV{DEBEMAIL})
   set(maintainer "$ENV{DEBFULLNAME} <$ENV{DEBEMAIL}>")
 else()
-  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 "--format=%an <%ae>"
+  # (Whoever owns the checkout: git reads it for this one command.)
+  execute_process(COMMAND git -c safe.directory=* -C ${PROJECT_SOURCE_DIR} log -1 "--format=%an <%ae>"
                   OUTPUT_VARIABLE maintainer OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
 set(QUILLOX_DEBIAN_MAINTAINER "${maintainer}" CACHE STRING
