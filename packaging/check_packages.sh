@@ -22,7 +22,7 @@ dist=$(cd "$1" && pwd)
 reference=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 shift 2
 run_under_wine=" $* "
-summary=("lintian without errors")
+summary=("lintian without errors or warnings")
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
